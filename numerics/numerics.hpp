@@ -1,0 +1,117 @@
+// The numerical core: extended-precision helpers, the random source, the model and its
+// integrator, and the trend estimate of a history buffer. Pure arithmetic on fixed-size arrays:
+// no files, no terminal, no window, and no allocation in any routine.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <limits>
+#include <span>
+
+static_assert(std::numeric_limits<long double>::digits == 64 &&
+                  std::numeric_limits<long double>::max_exponent == 16384,
+              "lyapsearch needs long double to be the x87 80-bit extended format "
+              "(64-bit significand); build it with g++ on x86 or x86-64");
+static_assert(std::numeric_limits<long double>::is_iec559, "IEEE arithmetic required");
+
+namespace lyap {
+
+inline constexpr int n_dims = 4;    // state variables x(1..4)
+inline constexpr int n_params = 5;  // model parameters p(1..5)
+
+// Element 0 of both vectors is never used and stays 0.
+using State = std::array<long double, n_dims + 1>;
+using Params = std::array<long double, n_params + 1>;
+
+// A constant the program holds in single precision, widened to extended.
+constexpr long double widen(float v) { return static_cast<long double>(v); }
+
+// ---- Rounding and the maths conventions -------------------------------------------------
+
+// v x 10^d rounded to an integer (halves to even) and divided by 10^d, all in extended
+// precision; d is 0..18. Rounds in the extended format itself, so values far beyond the
+// 64-bit integer range keep their digits. A small negative v gives -0.
+long double round_dec(long double v, int d);
+
+// Real to integer, to nearest with halves to even. Out-of-range values saturate at the
+// type's limits and NaN gives 0, so no conversion is ever undefined.
+long long round_to_long(long double v);
+std::int32_t round_to_int32(long double v);
+
+// The program's square root: a negative argument is returned unchanged.
+long double ext_sqrt(long double v);
+// The program's natural logarithm: 0 for v <= 0, infinities, NaN and denormals.
+long double ext_ln(long double v);
+// 1 for e = 0; repeated product for integer e (reciprocal for negative e); e rounded to
+// the nearest integer when b < 0; otherwise exp(e x ln b).
+long double ext_pow(long double b, long double e);
+
+// ---- Random numbers ---------------------------------------------------------------------
+
+// The program's one uniform source. xoshiro256** (Blackman and Vigna, 2018): 256 bits of
+// state, passes BigCrush and PractRand, and each output fills the whole 64-bit significand.
+// `draws` counts the values handed out, so tests can see who consumed how many.
+struct Rng {
+  std::array<std::uint64_t, 4> s{};
+  std::uint64_t draws = 0;
+};
+
+// Seeds from a real value (the time of day at start-up, or a fixed value in tests).
+Rng make_rng(long double seed);
+// The next value in [0, 1), a multiple of 2^-64.
+long double rnd(Rng& rng);
+
+// Standard normal deviate by the polar method. Draws r1 then r2 from `uniform` (any callable
+// returning long double in [0, 1)), rejects s >= 1 and s = 0, and returns w sqrt(-2 ln s / s).
+template <class Uniform>
+long double gauss_rnd(Uniform&& uniform) {
+  for (;;) {
+    const long double r1 = uniform();
+    const long double r2 = uniform();
+    const long double u = 2 * r1 - 1;
+    const long double w = 2 * r2 - 1;
+    const long double s = u * u + w * w;
+    if (s >= 1 || s == 0) continue;
+    return w * ext_sqrt((-2 * ext_ln(s)) / s);
+  }
+}
+inline long double gauss_rnd(Rng& rng) {
+  return gauss_rnd([&rng] { return rnd(rng); });
+}
+
+// ---- The model --------------------------------------------------------------------------
+
+// p4 (p2 - 1) / p2^2, the auxiliary constant of the Hamiltonian.
+long double k_aux(const Params& p);
+// The Hamiltonian E(x), the sum of its seven terms; the trial's invariant.
+long double invariant(const State& x, const Params& p);
+// Hamilton's equations: writes dx/dt at x into f(1..4); f(0) is not touched. x and f must
+// be different arrays.
+void model_derivs(const State& x, State& f, const Params& p);
+
+// ---- The integrator ---------------------------------------------------------------------
+
+// One classical fourth-order Runge-Kutta step of size h. dydx receives the derivative at y.
+// y_out may be the same array as y.
+void rk4_step(const State& y, State& dydx, long double h, State& y_out, const Params& p);
+
+// Advances y by h with tolerance 1e-8 (single): one full step against two half steps picks
+// 2..99 substeps, whose result is extrapolated. Needing 100 or more marks failure by writing
+// 1e99 into y_out(1). Components left below 1e-1000 in size get a jitter drawn from `rng`.
+// On return dydx holds the derivative at the start of the last rk4_step taken.
+// y_out may be the same array as y.
+void advance(const State& y, State& dydx, long double h, State& y_out, const Params& p,
+             Rng& rng);
+
+// The failure mark of advance.
+inline constexpr long double failure_mark = 1e99L;
+
+// ---- Trend estimate ---------------------------------------------------------------------
+
+// From a history buffer in time order (oldest first): the level the series is heading for,
+// from the means of its three overlapping thirds, and the spread of the buffer widened to
+// include that estimate.
+void trend_estimate(std::span<const long double> series, long double& estimate,
+                    long double& spread);
+
+}  // namespace lyap

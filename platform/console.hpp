@@ -1,0 +1,38 @@
+// The text console the program logs to and reads its keys from. The driver and the reports
+// talk to this interface only; terminal_posix.cpp puts it on a Unix terminal, and tests use a
+// recording fake.
+#pragma once
+
+#include <memory>
+#include <string_view>
+
+namespace lyap {
+
+struct Console {
+  virtual ~Console() = default;
+  virtual void set_title(std::string_view title) = 0;
+  // Moves the console window's top-left corner to screen pixel (x, y), keeping its size and
+  // stacking order. Silently nothing where the console has no window we can move.
+  virtual void move_window(int x, int y) = 0;
+  virtual void clear() = 0;
+  virtual void bring_to_front() = 0;
+  // One of the 16 console colours (14 yellow, 15 bright white, 11 bright cyan, ...).
+  virtual void set_colour(int colour) = 0;
+  // 8-bit text (Windows-1252) at the cursor in the current colour.
+  virtual void print_text(std::string_view text) = 0;
+  virtual void new_line() = 0;
+  // The next pending key without waiting: its character code, 27 for a lone Escape, or -1
+  // when none is pending.
+  virtual int read_key() = 0;
+  // Blocks until a key arrives; returns at once when no key can ever come (end of input).
+  virtual void wait_key() = 0;
+  // The default beep followed by a pause of `pause_ms` milliseconds.
+  virtual void beep(int pause_ms) = 0;
+};
+
+// The terminal the program was started from (standard input and output). Puts the keyboard
+// into raw mode until the returned object is destroyed or the process is ended by a signal;
+// the terminal is restored on every exit path.
+std::unique_ptr<Console> open_terminal_console();
+
+}  // namespace lyap

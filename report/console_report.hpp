@@ -1,0 +1,30 @@
+// The console log of the search: a yellow digit per failed trial, and for every success a
+// result line and a complexity line.
+#pragma once
+
+#include <string_view>
+
+#include "numerics/numerics.hpp"
+#include "platform/console.hpp"
+
+namespace lyap {
+
+inline constexpr int colour_failure = 14;     // yellow
+inline constexpr int colour_result = 15;      // bright white
+inline constexpr int colour_complexity = 11;  // bright cyan
+
+void console_print_number(Console& console, long double value);  // number_text of the value
+
+// The end code of a failed trial as one yellow digit, no line end.
+void report_failure(Console& console, long step);
+// Ends the row of end-code digits.
+void report_success_start(Console& console);
+// One beep and a 500 ms pause for each integer from max_digit_sum to prev_digit_sum.
+void success_signal(Console& console, long max_digit_sum, long prev_digit_sum);
+// The result line (bright white) and the complexity line (bright cyan).
+void report_success_lines(Console& console, long n_found, const Params& p,
+                          std::string_view zeros_str, long double le, long double le_range,
+                          long double div_mean, const State& x_start, long n_samples,
+                          long double invariant_end, long max_digit_sum);
+
+}  // namespace lyap

@@ -1,0 +1,41 @@
+// The progress data file: how the complexity budget falls over the run time, and the run
+// clock that times it.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "platform/clock.hpp"
+
+namespace lyap {
+
+// The run clock. Intervals are measured on the monotonic clock, so midnight and runs of many
+// days need no correction; each interval is rounded to whole seconds from the rounded
+// previous mark.
+struct RunClock {
+  long last_timer = 0;  // the last mark, whole seconds
+  long tick_s = 0;             // seconds between the last two marks
+  long elapsed_s = 0;          // run time at the last record
+};
+
+// Truncates the file, writes the record (0, max_digit_sum), then marks the clock.
+void start_progress_file(const std::string& path, long max_digit_sum, RunClock& clock,
+                         Clock& time);
+// Advances the run clock and appends the record (elapsed_s, max_digit_sum). The clock
+// advances even when the file cannot be written.
+void append_progress(const std::string& path, long max_digit_sum, RunClock& clock, Clock& time);
+
+// Reading the file back at the end of the run.
+struct ProgressReader {
+  std::FILE* file = nullptr;  // null: failed to open, counts as at its end
+  ProgressReader(const ProgressReader&) = delete;
+  ProgressReader& operator=(const ProgressReader&) = delete;
+  explicit ProgressReader(const std::string& path);
+  ~ProgressReader();
+};
+bool progress_at_end(ProgressReader& reader);
+// Reads one record: two numbers in file order (elapsed seconds, then complexity). Any bytes
+// give numbers; the caller saturates them when it stores them into integers.
+void read_progress_record(ProgressReader& reader, long double& time_s, long double& value);
+
+}  // namespace lyap
