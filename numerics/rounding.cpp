@@ -1,0 +1,67 @@
+#include <cmath>
+#include <limits>
+
+#include "numerics/numerics.hpp"
+
+namespace lyap {
+
+namespace {
+
+// 10^d for d = 0..18, each exact in the extended format (10^18 < 2^64 fits the significand).
+constexpr std::array<long double, 19> powers_of_ten = {
+    1e0L,  1e1L,  1e2L,  1e3L,  1e4L,  1e5L,  1e6L,  1e7L,  1e8L, 1e9L,
+    1e10L, 1e11L, 1e12L, 1e13L, 1e14L, 1e15L, 1e16L, 1e17L, 1e18L};
+
+template <class Int>
+Int saturating_round(long double v) {
+  if (std::isnan(v)) return 0;
+  const long double r = std::nearbyint(v);  // the default mode: to nearest, halves to even
+  constexpr Int lo = std::numeric_limits<Int>::min();
+  constexpr Int hi = std::numeric_limits<Int>::max();
+  if (r <= static_cast<long double>(lo)) return lo;
+  if (r >= static_cast<long double>(hi)) return hi;
+  return static_cast<Int>(r);  // exact: r is an integer inside the range
+}
+
+}  // namespace
+
+long double round_dec(long double v, int d) {
+  const long double scale = powers_of_ten[static_cast<std::size_t>(d)];
+  return std::nearbyint(v * scale) / scale;
+}
+
+long long round_to_long(long double v) {
+  return saturating_round<long long>(v);
+}
+std::int32_t round_to_int32(long double v) {
+  return saturating_round<std::int32_t>(v);
+}
+
+long double ext_sqrt(long double v) {
+  return v < 0 ? v : std::sqrt(v);
+}
+
+long double ext_ln(long double v) {
+  if (!(v > 0) || !std::isfinite(v) || !std::isnormal(v)) return 0;
+  return std::log(v);
+}
+
+long double ext_pow(long double b, long double e) {
+  if (e == 0) return 1;
+  if (b < 0) e = std::nearbyint(e);
+  if (e == std::nearbyint(e) && std::fabs(e) <= static_cast<long double>(1LL << 62)) {
+    // Repeated product by binary powering; the reciprocal for a negative exponent.
+    unsigned long long n = static_cast<unsigned long long>(std::fabs(e));
+    long double result = 1;
+    long double factor = b;
+    while (n != 0) {
+      if (n & 1) result *= factor;
+      n >>= 1;
+      if (n != 0) factor *= factor;
+    }
+    return e < 0 ? 1 / result : result;
+  }
+  return std::exp(e * ext_ln(b));
+}
+
+}  // namespace lyap
