@@ -1,8 +1,109 @@
+#include "driver/run.hpp"
+
+#include <cmath>
+#include <cstdio>
+
 #include "driver/driver.hpp"
+#include "graphics/plots.hpp"
+#include "platform/program_name.hpp"
+#include "report/console_report.hpp"
+#include "report/digit_sum.hpp"
+#include "report/results_file.hpp"
 
 namespace lyap {
 
-int run_program(int, char**) {
+void plot_success(RunState& s, Canvas& canvas, Rng& rng) {
+  plot_portrait(canvas, plot_w, plot_h, plot_margin, s.x, s.f, dt, 0, 0, s.p, rng);
+}
+
+void start_up(RunState& s, RunEnv& env) {
+  s.max_digit_sum = (3 + s.max_decimals) * n_params;
+  s.eps_sq = eps * eps;
+  env.rng = make_rng(env.clock.time_of_day_s());
+
+  truncate_file(env.results_path());
+  start_progress_file(env.progress_path(), s.max_digit_sum, s.clock, env.clock);
+
+  env.console.set_title(env.base_name);
+  env.console.move_window(plot_margin + plot_w + 6, 0);
+  env.console.clear();
+
+  env.window = env.open_window(env.base_name, plot_margin + plot_w, plot_h + 24);
+  init_canvas(env.canvas, plot_margin + plot_w, plot_h + 24, env.window.get());
+  set_foreground(env.canvas, black);
+  set_background(env.canvas, white);
+  env.console.bring_to_front();
+
+  for (int i = 1; i <= n_dims; ++i) s.x_centre[i] = rnd(env.rng) - 0.5L;
+  for (int i = 1; i <= n_params; ++i) {
+    s.p_centre[i] = 1.0L;
+    s.p_decimals[i] = s.max_decimals;
+  }
+  s.trial_no = 0;
+  s.n_found = 0;
+}
+
+bool handle_success(RunState& s, RunEnv& env) {
+  report_success_start(env.console);
+  env.plot(s, env.canvas, env.rng);
+  // Not scaled, or carried off to infinity or NaN by the plot: drop the success.
+  if (!(std::fabs(s.x[1]) <= x_limit)) return false;
+  s.n_found += 1;
+  save_bitmap(env.canvas, env.bitmap_path());
+
+  s.max_digit_sum = digit_sum(s.p);
+  success_signal(env.console, s.max_digit_sum, s.prev_digit_sum);
+  s.prev_digit_sum = s.max_digit_sum;
+  s.zeros_str.assign(static_cast<std::size_t>(s.max_decimals), '0');
+
+  s.k_aux = k_aux(s.p);
+  s.invariant_end = invariant(s.x, s.p) / s.invariant_start;
+
+  append_result(env.results_path(), s.p, s.max_digit_sum, s.x_start, s.le, s.le_range,
+                s.div_mean, s.n_samples, s.zeros_str, s.invariant_end);
+  report_success_lines(env.console, s.n_found, s.p, s.zeros_str, s.le, s.le_range, s.div_mean,
+                       s.x_start, s.n_samples, s.invariant_end, s.max_digit_sum);
+  s.x_centre = s.x_start;
+
+  adapt_centres(s);
+  append_progress(env.progress_path(), s.max_digit_sum, s.clock, env.clock);
+  return true;
+}
+
+void search_until_escape(RunState& s, RunEnv& env) {
+  for (;;) {
+    s.trial_no += 1;
+    draw_candidate(s, env.rng);
+    env.trial(s, env.rng);
+    // The keyboard is looked at once per trial, after it: a trial is never interrupted.
+    if (env.console.read_key() == 27) return;
+    if (s.step < 10) {
+      report_failure(env.console, s.step);
+    } else if (s.le > le_threshold) {
+      handle_success(s, env);
+    }
+  }
+}
+
+void end_of_run(RunState& s, RunEnv& env) {
+  env.console.new_line();
+  env.console.print_text("Trials =");
+  console_print_number(env.console, s.trial_no);
+  env.console.new_line();
+  env.console.new_line();
+  plot_progress(env.canvas, env.progress_path(), plot_w, plot_h);
+  save_bitmap(env.canvas, env.bitmap_path());
+  std::remove(env.progress_path().c_str());
+  env.console.wait_key();
+}
+
+int run_program(int argc, char** argv) {
+  auto console = open_terminal_console();
+  RunEnv env{*console, system_clock(), program_base_name(argc > 0 ? argv[0] : nullptr)};
+  auto state = std::make_unique<RunState>();
+  start_up(*state, env);
+  search_until_escape(*state, env);
+  end_of_run(*state, env);
   return 0;
 }
 

@@ -1,0 +1,69 @@
+#include <algorithm>
+#include <cmath>
+
+#include "driver/search.hpp"
+#include "report/digit_sum.hpp"
+
+namespace lyap {
+
+namespace {
+
+// The sign of c rounded to the nearest integer (ties to even): no pull towards zero for
+// |c| <= 0.5. Taken in the extended format, so it stays right for centres of any size.
+long double rounded_sign(long double c) {
+  const long double r = std::nearbyint(c);
+  return static_cast<long double>((r > 0) - (r < 0));
+}
+
+void draw_parameters(RunState& s, Rng& rng) {
+  for (;;) {
+    for (int i = 1; i <= n_params; ++i) {
+      const long double u = rnd(rng);
+      const long d = u * n_params < 4 ? std::min(s.p_decimals[i] + 1, s.max_decimals)
+                                      : s.p_decimals[i];
+      const long double c = s.p_centre[i];
+      const long double sign = rounded_sign(c);
+      const long double g = gauss_rnd(rng);
+      s.p[i] = round_dec(c + std::max(std::fabs(c), 1.0L) * perturb_scale * (g - zero_pull * sign),
+                         static_cast<int>(d));
+    }
+    // The fixed parameters still consumed their random numbers above.
+    s.p[1] = fixed_p1;
+    s.p[2] = fixed_p2;
+    if (digit_sum(s.p) > s.max_digit_sum) continue;
+    if (s.p[1] <= 1 || s.p[5] <= 0) continue;
+    return;
+  }
+}
+
+}  // namespace
+
+void draw_candidate(RunState& s, Rng& rng) {
+  draw_parameters(s, rng);
+  s.x_near.fill(0);
+  s.dx.fill(0);
+  s.le_hist.fill(0);
+  for (int j = 1; j <= n_dims; ++j) {
+    s.x_start[j] = round_dec(s.x_centre[j] + gauss_rnd(rng) * perturb_scale, 1);
+    s.x[j] = s.x_start[j];
+    s.x_near[j] = s.x[j] + eps / std::sqrt(static_cast<long double>(n_dims));
+  }
+}
+
+long decimals_needed(long double v) {
+  // Stopping at d = 0 before comparing gives the same answer as comparing first.
+  long d = 6;
+  while (d > 0 && round_dec(v, static_cast<int>(d - 1)) == round_dec(v, 6)) --d;
+  return d;
+}
+
+void adapt_centres(RunState& s) {
+  s.max_decimals = 0;
+  for (int i = 1; i <= n_params; ++i) {
+    s.p_centre[i] = s.p[i];
+    s.p_decimals[i] = decimals_needed(s.p[i]);
+    s.max_decimals = std::max({s.max_decimals, s.p_decimals[i], 1L});
+  }
+}
+
+}  // namespace lyap

@@ -1,0 +1,58 @@
+// The program's main line, split so tests can run it in-process: start-up, the trial loop
+// until Escape, the end of run. The trial and the plot of a success are seams that tests may
+// replace, since real chaotic finds are hours apart.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "driver/run_state.hpp"
+#include "driver/search.hpp"
+#include "graphics/canvas.hpp"
+#include "platform/clock.hpp"
+#include "platform/console.hpp"
+#include "platform/window.hpp"
+
+namespace lyap {
+
+using TrialFn = std::function<void(RunState&, Rng&)>;
+using PlotFn = std::function<void(RunState&, Canvas&, Rng&)>;
+using WindowFn = std::function<std::unique_ptr<Window>(std::string_view, int, int)>;
+
+// The phase portrait of a success, carrying s.x on.
+void plot_success(RunState& s, Canvas& canvas, Rng& rng);
+
+struct RunEnv {
+  RunEnv(Console& console_, Clock& clock_, std::string base_name_)
+      : console(console_), clock(clock_), base_name(std::move(base_name_)) {}
+
+  Console& console;
+  Clock& clock;
+  std::string base_name;  // names the three files (in the current directory) and the windows
+  TrialFn trial = run_trial;
+  PlotFn plot = plot_success;
+  WindowFn open_window = create_window;
+
+  // Made by start_up.
+  Rng rng;
+  std::unique_ptr<Window> window;
+  Canvas canvas;
+
+  std::string results_path() const { return base_name + ".txt"; }
+  std::string progress_path() const { return base_name + ".dat"; }
+  std::string bitmap_path() const { return base_name + ".bmp"; }
+};
+
+void start_up(RunState& s, RunEnv& env);
+// Runs trials until a trial ends with Escape pending.
+void search_until_escape(RunState& s, RunEnv& env);
+// Everything a success does, in order; returns false when the plot drops it.
+bool handle_success(RunState& s, RunEnv& env);
+// The trial count, the plot of the budget against time and its bitmap, the progress file
+// removed, and a wait for one last key.
+void end_of_run(RunState& s, RunEnv& env);
+
+}  // namespace lyap

@@ -1,0 +1,79 @@
+// Everything the run knows: the constants, the run state that lives for the whole run, and the
+// trial state recomputed for every trial. The driver owns one RunState for the whole run and
+// hands its parts to the other subsystems.
+#pragma once
+
+#include <array>
+#include <string>
+
+#include "numerics/numerics.hpp"
+#include "report/progress_file.hpp"
+
+namespace lyap {
+
+// ---- Constants --------------------------------------------------------------------------
+
+inline constexpr long double eps = 1e-8L;  // companion distance, difference step, code-1 limit
+inline constexpr long double dt = 0.1L;    // time per step
+inline constexpr long n_window = 10000;    // transient, history length, check spacing
+inline constexpr long double le_threshold = 0.005L;
+inline constexpr long double le_band_divisor = 0.1L;  // band half-width = le_range / this
+inline constexpr long max_steps = 200000;
+inline constexpr long double x_limit = 1000;
+inline constexpr long double perturb_scale = 1.0L;
+inline constexpr long double zero_pull = 0.5L;
+inline constexpr int plot_w = 400;
+inline constexpr int plot_h = 400;
+inline constexpr int plot_margin = 40;
+inline constexpr long double fixed_p1 = 1.000136L;
+inline constexpr long double fixed_p2 = 0.5L;
+
+// Thresholds of the trial's tests.
+inline constexpr long double x1_lower_bound = 0.1L;
+inline constexpr long double min_x1_range = widen(0.1f);
+inline constexpr long double min_speed = widen(1e-4f);
+inline constexpr int renormalise_decimals = 18;
+
+using History = std::array<long double, n_window>;
+
+struct RunState {
+  // Set once at start-up.
+  long double eps_sq = 0;
+
+  // Run state.
+  long trial_no = 0;
+  long n_found = 0;
+  long max_decimals = 2;
+  long max_digit_sum = 0;  // (3 + max_decimals) x n_params at start-up
+  long prev_digit_sum = 0;
+  Params p_centre{};
+  std::array<long, n_params + 1> p_decimals{};
+  State x_centre{};
+  RunClock clock;  // last_timer, tick_s, elapsed_s
+  std::string zeros_str;
+
+  // Trial state.
+  Params p{};
+  State x_start{};
+  State x{};
+  State x_near{};
+  State f{};
+  State dx{};
+  long step = 0;  // end code 1..9, or the step count of a success
+  long double le_sum = 0;
+  long double div_sum = 0;
+  long n_samples = 0;
+  long double le = 0;
+  long double div_mean = 0;
+  long double le_range = 0;
+  long double x1_range = 0;
+  long double growth = 0;
+  long double k_aux = 0;
+  long double invariant_start = 0;
+  long double invariant_end = 0;
+  History le_hist{};
+  History x1_hist{};
+  long double radial_rate = 0;
+};
+
+}  // namespace lyap

@@ -1,0 +1,22 @@
+// One trial of the search and the random walk through parameter space around it.
+#pragma once
+
+#include "driver/run_state.hpp"
+
+namespace lyap {
+
+// Draws p(3..5) around the centres until a set passes the budget and the domain tests, then
+// the initial condition x_start around x_centre, with x and the companion x_near set up.
+void draw_candidate(RunState& s, Rng& rng);
+
+// Runs the two-trajectory Lyapunov test from x and x_near. Leaves the end code 1..9 in
+// s.step, or the step count of a success (29998 + 10000 k).
+void run_trial(RunState& s, Rng& rng);
+
+// The parameter centres move to the found values and each gets the fewest decimals (0..6)
+// that represent it; max_decimals becomes the largest of them, at least 1.
+void adapt_centres(RunState& s);
+// The fewest decimals, 0..6, giving the same value as 6 decimals.
+long decimals_needed(long double v);
+
+}  // namespace lyap

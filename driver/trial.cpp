@@ -1,0 +1,142 @@
+#include <cmath>
+
+#include "driver/search.hpp"
+
+namespace lyap {
+
+namespace {
+
+// The end codes of a failed trial.
+enum : long {
+  code_separation = 1,
+  code_not_chaotic = 2,
+  code_divergence = 3,
+  code_no_separation = 4,
+  code_undecided = 5,
+  code_unbounded = 6,
+  code_fixed_point = 7,
+  code_x1_frozen = 8,
+  code_left_domain = 9,
+};
+
+// Adds the phase-space divergence at x, by central differences, to div_sum term by term. Each
+// component is lowered by eps/2 and then raised by eps, so the upper point is (x - eps/2) + eps
+// as rounded. Leaves f at the derivative of the last upper point.
+void add_divergence(State& x, State& f, const Params& p, long double& div_sum) {
+  for (int i = 1; i <= n_dims; ++i) {
+    const long double saved = x[i];
+    x[i] = x[i] - eps * 0.5L;
+    model_derivs(x, f, p);
+    const long double fm = f[i];
+    x[i] = x[i] + eps;
+    model_derivs(x, f, p);
+    div_sum += (f[i] - fm) / eps;
+    x[i] = saved;
+  }
+}
+
+enum class Check { go_on, success, failed };
+
+// The statistical check on the two histories, every n_window samples.
+Check judge_histories(RunState& s) {
+  s.radial_rate = 0;
+  for (int i = 1; i <= n_dims; ++i) s.radial_rate += s.x[i] * s.f[i];
+  // Moving outwards: the histories are not judged this time.
+  if (s.radial_rate > 0) return Check::go_on;
+
+  long double x1_estimate = 0;
+  trend_estimate(s.x1_hist, x1_estimate, s.x1_range);
+  if (!(s.x1_range >= min_x1_range)) {
+    s.step = code_x1_frozen;
+    return Check::failed;
+  }
+  trend_estimate(s.le_hist, s.le, s.le_range);
+  const long double band = s.le_range / le_band_divisor;
+  if (s.le + band < le_threshold) {
+    s.step = code_not_chaotic;
+    return Check::failed;
+  }
+  if (!(std::fabs(le_threshold) >= s.div_mean - s.le_range)) {
+    s.step = code_divergence;
+    return Check::failed;
+  }
+  if (!(le_threshold >= s.le - band)) return Check::success;
+  return Check::go_on;
+}
+
+}  // namespace
+
+void run_trial(RunState& s, Rng& rng) {
+  s.step = 0;
+  s.le_sum = 0;
+  s.div_sum = 0;
+  s.n_samples = 0;
+  s.k_aux = k_aux(s.p);
+  s.invariant_start = invariant(s.x, s.p);
+
+  for (;;) {
+    s.step += 1;
+    advance(s.x, s.f, dt, s.x, s.p, rng);
+    advance(s.x_near, s.f, dt, s.x_near, s.p, rng);
+
+    if (!(s.x[1] >= x1_lower_bound) || !(s.x[4] > 0)) {
+      s.step = code_left_domain;
+      return;
+    }
+
+    long double sep = 0;
+    for (int i = 1; i <= n_dims; ++i) {
+      if (i < n_dims && std::fabs(s.x[i]) > x_limit) {
+        s.step = code_unbounded;
+        return;
+      }
+      s.dx[i] = s.x_near[i] - s.x[i];
+      sep += s.dx[i] * s.dx[i];
+    }
+    if (sep > eps) {
+      s.step = code_separation;
+      return;
+    }
+    s.growth = ext_sqrt(sep / s.eps_sq);
+    if (!(s.growth > 0)) {
+      s.step = code_no_separation;
+      return;
+    }
+    // Back to distance eps, on the side opposite to where the companion went.
+    for (int i = 1; i <= n_dims; ++i) {
+      s.x_near[i] = round_dec(s.x[i] - s.dx[i] / s.growth, renormalise_decimals);
+    }
+
+    if (s.step >= n_window) {
+      s.le_sum += ext_ln(s.growth);
+      s.n_samples += 1;
+      add_divergence(s.x, s.f, s.p, s.div_sum);
+      s.le = s.le_sum / (s.n_samples * dt);
+      s.div_mean = s.div_sum / s.n_samples;
+      const long slot = s.n_samples % n_window;
+      s.x1_hist[slot] = s.x[1];
+      s.le_hist[slot] = s.le;
+      if (s.n_samples >= n_window && slot == n_window - 1) {
+        switch (judge_histories(s)) {
+          case Check::success: return;
+          case Check::failed: return;
+          case Check::go_on: break;
+        }
+      }
+    }
+
+    if (s.step > max_steps) {
+      s.step = code_undecided;
+      return;
+    }
+    model_derivs(s.x, s.f, s.p);
+    long double speed = 0;
+    for (int i = 1; i <= n_dims; ++i) speed += std::fabs(s.f[i]) / (std::fabs(s.x[i]) + 1);
+    if (!(speed >= min_speed)) {
+      s.step = code_fixed_point;
+      return;
+    }
+  }
+}
+
+}  // namespace lyap
