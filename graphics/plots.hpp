@@ -24,6 +24,27 @@ struct AxisTicks {
 };
 AxisTicks axis_ticks(long long r);
 
+// The integer ends of one axis and its number of tick intervals.
+struct AxisScale {
+  int lo;
+  int hi;
+  int intervals;
+};
+// Scales an axis to the extremes of a pass: padded by 5% each side, widened to a length the
+// tick intervals divide and centred on the padded axis. False, leaving `axis` alone, when
+// the padded ends meet, are not finite or leave the 32-bit range.
+bool scale_axis(long double v_min, long double v_max, AxisScale& axis);
+
+// Splits a point at real plot coordinates over its four neighbouring pixels, each darkened
+// by its share of `shade` (0..255) from grey 180 down; a pixel is only ever made darker.
+void plot_point(Canvas& canvas, long double px, long double py, long double shade, int origin_x,
+                int origin_y);
+// The light-grey drop shadow of a point: falls down and right by a random distance that
+// grows with `shade` (24 draws from rng), and only onto white pixels left of the plot's
+// right edge and above its bottom.
+void plot_shadow(Canvas& canvas, long double px, long double py, long double shade, int plot_w,
+                 int plot_h, int plot_margin, int origin_x, int origin_y, Rng& rng);
+
 // Draws the shaded phase portrait of the flow from x, carrying x on. When the axes cannot be
 // scaled (a degenerate axis, or an integration failure during the passes) it draws nothing
 // and sets x(1) = 1e99.
