@@ -24,7 +24,9 @@ using State = std::array<long double, n_dims + 1>;
 using Params = std::array<long double, n_params + 1>;
 
 // A constant the program holds in single precision, widened to extended.
-constexpr long double widen(float v) { return static_cast<long double>(v); }
+constexpr long double widen(float v) {
+  return static_cast<long double>(v);
+}
 
 // ---- Rounding and the maths conventions -------------------------------------------------
 
@@ -100,11 +102,19 @@ void rk4_step(const State& y, State& dydx, long double h, State& y_out, const Pa
 // 1e99 into y_out(1). Components left below 1e-1000 in size get a jitter drawn from `rng`.
 // On return dydx holds the derivative at the start of the last rk4_step taken.
 // y_out may be the same array as y.
-void advance(const State& y, State& dydx, long double h, State& y_out, const Params& p,
-             Rng& rng);
+void advance(const State& y, State& dydx, long double h, State& y_out, const Params& p, Rng& rng);
 
 // The failure mark of advance.
 inline constexpr long double failure_mark = 1e99L;
+
+// The tolerance of advance on the largest component difference between one full step and
+// two half steps.
+inline constexpr long double rk_tol = widen(1e-8f);
+
+// The number of substeps advance takes for a given error estimate: the ceiling of
+// (err_max / rk_tol)^(1/4) + 1.1 (single), at least 2, with 100 (the failure case) for
+// anything from there up, infinities and NaN included.
+int substep_count(long double err_max);
 
 // ---- Trend estimate ---------------------------------------------------------------------
 

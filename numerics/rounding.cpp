@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -26,7 +27,8 @@ Int saturating_round(long double v) {
 }  // namespace
 
 long double round_dec(long double v, int d) {
-  const long double scale = powers_of_ten[static_cast<std::size_t>(d)];
+  // Callers pass 0..18; clamping keeps any other value from indexing past the table.
+  const long double scale = powers_of_ten[static_cast<std::size_t>(std::clamp(d, 0, 18))];
   return std::nearbyint(v * scale) / scale;
 }
 
@@ -49,7 +51,12 @@ long double ext_ln(long double v) {
 long double ext_pow(long double b, long double e) {
   if (e == 0) return 1;
   if (b < 0) e = std::nearbyint(e);
-  if (e == std::nearbyint(e) && std::fabs(e) <= static_cast<long double>(1LL << 62)) {
+  if (e == std::nearbyint(e) && std::fabs(e) > 0x1p62L) {
+    // Too large to count out as a product (and exp(e ln b) would lose the sign of a negative
+    // base); the library's power is the same product, correctly signed.
+    return std::pow(b, e);
+  }
+  if (e == std::nearbyint(e)) {
     // Repeated product by binary powering; the reciprocal for a negative exponent.
     unsigned long long n = static_cast<unsigned long long>(std::fabs(e));
     long double result = 1;
