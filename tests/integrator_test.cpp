@@ -1,0 +1,244 @@
+#include <cmath>
+#include <limits>
+
+#include <gtest/gtest.h>
+
+#include "numerics/numerics.hpp"
+#include "tests/extended_near.hpp"
+
+namespace {
+
+using lyap::Params;
+using lyap::State;
+
+const Params typical_params = {0, 1.000136L, 0.5L, 2.55L, 0.58L, 0.47L};
+const State typical_state = {0, 2, -1.1L, 0.1L, 1.1L};
+
+// With p1 = p2 (no coupling), p5 = 0 and x4 = p3 the model is linear and evaluated exactly:
+// for p4 = 2 it is the oscillator x1' = x2/2, x2' = -2 x1 (angular frequency 1), with
+// x3' = -1/4 and x4' = 0. Its matrix A satisfies A^2 = -I, so one Runge-Kutta step of size h
+// is the matrix (1 - h^2/2 + h^4/24) I + (h - h^3/6) A, the fourth-order Taylor polynomial of
+// exp(hA).
+const Params oscillator_params = {0, 0.5L, 0.5L, 1.5L, 2, 0};
+const State oscillator_state = {0, 1.2L, -0.7L, 0.3L, 1.5L};
+
+struct Pair {
+  long double x1, x2;
+};
+
+Pair oscillator_step(Pair y, long double h) {
+  const long double a = 1 - h * h / 2 + h * h * h * h / 24;
+  const long double b = h - h * h * h / 6;
+  return {a * y.x1 + b * 0.5L * y.x2, a * y.x2 - b * 2 * y.x1};
+}
+
+Pair oscillator_steps(Pair y, long double h, int count) {
+  for (int i = 0; i < count; ++i) y = oscillator_step(y, h);
+  return y;
+}
+
+TEST(Rk4Step, MatchesTheFourthOrderPolynomialOnALinearModel) {
+  for (const long double h : {0.0L, 0.1L, 0.5L, 1.0L, -0.3L, 2.5L}) {
+    State dydx{};
+    State y_out{};
+    lyap::rk4_step(oscillator_state, dydx, h, y_out, oscillator_params);
+    const Pair expected = oscillator_step({oscillator_state[1], oscillator_state[2]}, h);
+    EXPECT_EXT_NEAR(y_out[1], expected.x1, 1e-17L) << h;
+    EXPECT_EXT_NEAR(y_out[2], expected.x2, 1e-17L) << h;
+    EXPECT_EXT_NEAR(y_out[3], oscillator_state[3] - 0.25L * h, 1e-18L) << h;
+    EXPECT_EQ(y_out[4], oscillator_state[4]) << h;
+    // dydx is the derivative at the start state.
+    EXPECT_EQ(dydx[1], 0.5L * oscillator_state[2]);
+    EXPECT_EQ(dydx[2], -2 * oscillator_state[1]);
+    EXPECT_EQ(dydx[3], -0.25L);
+    EXPECT_EQ(dydx[4], 0);
+  }
+}
+
+TEST(Rk4Step, ZeroStepKeepsTheStateAndGivesTheDerivative) {
+  State dydx{}, y_out{}, f{};
+  lyap::rk4_step(typical_state, dydx, 0, y_out, typical_params);
+  lyap::model_derivs(typical_state, f, typical_params);
+  for (int i = 1; i <= lyap::n_dims; ++i) {
+    EXPECT_EQ(y_out[i], typical_state[i]);
+    EXPECT_EQ(dydx[i], f[i]);
+  }
+}
+
+TEST(Rk4Step, InPlaceEqualsSeparateOutput) {
+  State dydx_a{}, dydx_b{}, separate{};
+  State in_place = typical_state;
+  lyap::rk4_step(typical_state, dydx_a, 0.1L, separate, typical_params);
+  lyap::rk4_step(in_place, dydx_b, 0.1L, in_place, typical_params);
+  EXPECT_EQ(in_place, separate);
+  EXPECT_EQ(dydx_a, dydx_b);
+}
+
+TEST(SubstepCount, WorkedValues) {
+  struct Case {
+    long double ratio;
+    int n_sub;
+  };
+  const Case cases[] = {{0, 2}, {1e-30L, 2}, {1, 3}, {16, 4}, {81, 5}, {10000, 12}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(lyap::substep_count(c.ratio * lyap::rk_tol), c.n_sub) << c.ratio;
+  }
+  EXPECT_EQ(lyap::rk_tol, 9.99999993922529029077850282192230224609375e-9L);
+}
+
+TEST(SubstepCount, FailsFromAboutPointNineOneEightSix) {
+  // 100 substeps start where q + 1.1 (single) exceeds 99.
+  const long double q_limit = 99 - lyap::widen(1.1f);
+  const long double threshold = q_limit * q_limit * q_limit * q_limit * lyap::rk_tol;
+  EXPECT_EXT_NEAR(threshold, 0.9186L, 0.0001L);
+  EXPECT_EQ(lyap::substep_count(threshold * (1 - 1e-12L)), 99);
+  EXPECT_EQ(lyap::substep_count(threshold * (1 + 1e-12L)), 100);
+  const long double beyond[] = {1,
+                                1e30L,
+                                1e4000L,
+                                std::numeric_limits<long double>::max(),
+                                std::numeric_limits<long double>::infinity(),
+                                std::numeric_limits<long double>::quiet_NaN()};
+  for (const long double err : beyond) EXPECT_EQ(lyap::substep_count(err), 100) << err;
+}
+
+TEST(Advance, ExtrapolatesTheSubstepsOnALinearModel) {
+  // h and the substep count it needs (the ratio err_max / rk_tol keeps well away from a
+  // boundary in each case).
+  struct Case {
+    long double h;
+    int n_sub;
+  };
+  const Case cases[] = {{0.05L, 2}, {0.1L, 4}, {0.3L, 10}, {1.0L, 38}, {-0.5L, 17}};
+  const Pair start = {oscillator_state[1], oscillator_state[2]};
+  for (const auto& c : cases) {
+    const Pair full = oscillator_step(start, c.h);
+    const Pair halves = oscillator_steps(start, c.h / 2, 2);
+    const long double err_max =
+        std::fmax(std::fabs(full.x1 - halves.x1), std::fabs(full.x2 - halves.x2));
+    ASSERT_EQ(lyap::substep_count(err_max), c.n_sub) << c.h;
+
+    const long double n = c.n_sub;
+    const long double w = 1 / (n * n * n * n - 1);
+    const Pair fine = oscillator_steps(start, c.h / n, c.n_sub);
+    const Pair expected = {fine.x1 + (full.x1 - fine.x1) * w, fine.x2 + (full.x2 - fine.x2) * w};
+    // The derivative at the start of the last substep (the first half step when n_sub = 2).
+    const Pair last_start = c.n_sub == 2 ? oscillator_step(start, c.h / 2)
+                                         : oscillator_steps(start, c.h / n, c.n_sub - 1);
+
+    State y = oscillator_state;
+    State dydx{};
+    lyap::Rng rng = lyap::make_rng(7);
+    lyap::advance(y, dydx, c.h, y, oscillator_params, rng);
+    EXPECT_EXT_NEAR(y[1], expected.x1, 1e-16L) << c.h;
+    EXPECT_EXT_NEAR(y[2], expected.x2, 1e-16L) << c.h;
+    EXPECT_EXT_NEAR(y[3], oscillator_state[3] - 0.25L * c.h, 1e-17L) << c.h;
+    EXPECT_EQ(y[4], oscillator_state[4]);
+    EXPECT_EXT_NEAR(dydx[1], 0.5L * last_start.x2, 1e-16L) << c.h;
+    EXPECT_EXT_NEAR(dydx[2], -2 * last_start.x1, 1e-16L) << c.h;
+    EXPECT_EQ(rng.draws, 0u);
+  }
+}
+
+TEST(Advance, FailureMarksX1AndKeepsTheSingleStep) {
+  // h = 3 on the oscillator needs far more than 99 substeps.
+  for (const bool in_place : {false, true}) {
+    State y = oscillator_state;
+    State y_out{};
+    State& target = in_place ? y : y_out;
+    State dydx{};
+    lyap::Rng rng = lyap::make_rng(7);
+    lyap::advance(y, dydx, 3, target, oscillator_params, rng);
+
+    State single{}, single_dydx{}, half{}, half_dydx{};
+    lyap::rk4_step(oscillator_state, single_dydx, 3, single, oscillator_params);
+    lyap::rk4_step(oscillator_state, half_dydx, 1.5L, half, oscillator_params);
+    State derivative_at_half{};
+    lyap::model_derivs(half, derivative_at_half, oscillator_params);
+
+    EXPECT_EQ(target[1], lyap::failure_mark);
+    EXPECT_EQ(lyap::failure_mark, 1e99L);
+    for (int i = 2; i <= lyap::n_dims; ++i) EXPECT_EQ(target[i], single[i]) << i;
+    for (int i = 1; i <= lyap::n_dims; ++i) EXPECT_EQ(dydx[i], derivative_at_half[i]) << i;
+    EXPECT_EQ(rng.draws, 0u);
+  }
+}
+
+TEST(Advance, InPlaceEqualsSeparateOutput) {
+  for (const long double h : {0.1L, 0.05L, 0.37L}) {
+    lyap::Rng rng_a = lyap::make_rng(99);
+    lyap::Rng rng_b = rng_a;
+    State dydx_a{}, dydx_b{}, separate{};
+    State in_place = typical_state;
+    lyap::advance(typical_state, dydx_a, h, separate, typical_params, rng_a);
+    lyap::advance(in_place, dydx_b, h, in_place, typical_params, rng_b);
+    EXPECT_EQ(in_place, separate) << h;
+    EXPECT_EQ(dydx_a, dydx_b) << h;
+    EXPECT_EQ(rng_a.draws, rng_b.draws);
+  }
+}
+
+TEST(Advance, FixedPointStaysPutApartFromJitterOnTinyComponents) {
+  // With p = (0.5, 0.5, 0.5, 1, 0) every derivative vanishes exactly at x2 = 0,
+  // x4 = p3 + 2 p4^2 x1^2, whatever x3 is.
+  const Params p = {0, 0.5L, 0.5L, 0.5L, 1, 0};
+  const long double angles[] = {0.7L, 0, -0.0L, 1e-999L, 1e-1001L, -3e-1200L, 2e-1000L};
+  for (const long double x3 : angles) {
+    const State start = {0, 1, 0, x3, 2.5L};
+    State f{};
+    lyap::model_derivs(start, f, p);
+    ASSERT_EQ(f, (State{0, 0, 0, 0, 0})) << x3;
+
+    lyap::Rng rng = lyap::make_rng(2024);
+    lyap::Rng replay = rng;
+    State y = start;
+    lyap::advance(y, f, 0.1L, y, p, rng);
+
+    int tiny = 0;
+    for (int i = 1; i <= lyap::n_dims; ++i) {
+      if (std::fabs(start[i]) < 1e-1000L) {
+        ++tiny;
+        const long double expected = start[i] + 1e-1000L * (lyap::rnd(replay) - 0.5L);
+        EXPECT_EQ(y[i], expected) << "component " << i << " at x3 = " << x3;
+        EXPECT_GE(y[i], -5e-1001L - std::fabs(start[i]));
+        EXPECT_LT(y[i], 5e-1001L + std::fabs(start[i]));
+      } else {
+        EXPECT_EQ(y[i], start[i]) << "component " << i << " at x3 = " << x3;
+      }
+    }
+    EXPECT_EQ(rng.draws, static_cast<std::uint64_t>(tiny)) << x3;
+  }
+}
+
+// The trial loop rejects a state with x1 not >= 0.1 or x4 not > 0, or with |x(i)| > 1000 for
+// i = 1..3.
+bool trial_rejects(const State& x) {
+  if (!(x[1] >= 0.1L) || !(x[4] > 0)) return true;
+  for (int i = 1; i <= 3; ++i) {
+    if (std::fabs(x[i]) > 1000) return true;
+  }
+  return false;
+}
+
+TEST(Advance, NonFiniteInputsReturnAStateTheTrialRejects) {
+  constexpr long double inf = std::numeric_limits<long double>::infinity();
+  constexpr long double nan = std::numeric_limits<long double>::quiet_NaN();
+  for (int i = 1; i <= lyap::n_dims; ++i) {
+    for (const long double bad : {inf, -inf, nan, 1e4000L}) {
+      State y = typical_state;
+      y[i] = bad;
+      State dydx{};
+      lyap::Rng rng = lyap::make_rng(5);
+      lyap::advance(y, dydx, 0.1L, y, typical_params, rng);
+      EXPECT_TRUE(trial_rejects(y)) << "x" << i << " = " << bad << " gives (" << y[1] << ", "
+                                    << y[2] << ", " << y[3] << ", " << y[4] << ")";
+    }
+  }
+  State at_singularity = {0, 0, 1, 0.5L, 1};  // x1 = 0
+  State dydx{};
+  lyap::Rng rng = lyap::make_rng(5);
+  lyap::advance(at_singularity, dydx, 0.1L, at_singularity, typical_params, rng);
+  EXPECT_TRUE(trial_rejects(at_singularity));
+}
+
+}  // namespace
