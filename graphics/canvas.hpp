@@ -26,8 +26,10 @@ struct Canvas {
   std::vector<Colour> pixels;  // rows top first
   Colour foreground = black;
   Colour background = white;
-  int pos_x = 0;  // current position
-  int pos_y = 0;
+  // The current position, rounded; kept wide so that a far-off point still gives a line the
+  // right direction through the canvas.
+  long long pos_x = 0;
+  long long pos_y = 0;
   int line_width = 1;
   std::unique_ptr<Font> font;  // null: text is skipped and measures 0
   std::string font_key;        // face/size/weight of `font`, so an identical request reuses it
