@@ -14,6 +14,9 @@ struct Font {
   // Cell height (line height) and the width of `text` in pixels. 8-bit text (Windows-1252).
   virtual int line_height() const = 0;
   virtual int text_width(std::string_view text) const = 0;
+  // Character height: the cell height less the internal leading (the em size in pixels), what
+  // a font size in points asks for.
+  virtual int char_height() const { return line_height(); }
   // Calls plot(x, y, coverage) for every glyph pixel of `text` drawn with the top-left corner
   // of its cell at (0, 0); coverage 1..255.
   virtual void render(std::string_view text,
