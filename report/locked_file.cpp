@@ -1,0 +1,48 @@
+#include "report/locked_file.hpp"
+
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace lyap {
+
+LockedFile::~LockedFile() {
+  if (fd >= 0) ::close(fd);
+}
+
+LockedFile open_locked(const std::string& path, OpenMode mode) {
+  int flags = O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
+  switch (mode) {
+    case OpenMode::read:
+      flags |= O_RDONLY;
+      break;
+    // Never O_TRUNC: that would empty the file before we know that nobody else holds it.
+    case OpenMode::truncate:
+      flags |= O_WRONLY | O_CREAT;
+      break;
+    case OpenMode::append:
+      flags |= O_WRONLY | O_CREAT | O_APPEND;
+      break;
+  }
+  LockedFile file(::open(path.c_str(), flags, 0644));
+  if (!file.is_open()) return {};
+  struct stat info {};
+  if (::fstat(file.fd, &info) != 0 || !S_ISREG(info.st_mode)) return {};
+  if (::flock(file.fd, LOCK_EX | LOCK_NB) != 0) return {};
+  if (mode == OpenMode::truncate && ::ftruncate(file.fd, 0) != 0) return {};
+  return file;
+}
+
+bool write_once(const LockedFile& file, std::string_view bytes) {
+  if (!file.is_open()) return false;
+  ssize_t written;
+  do {
+    written = ::write(file.fd, bytes.data(), bytes.size());
+  } while (written < 0 && errno == EINTR);
+  return written >= 0 && static_cast<std::size_t>(written) == bytes.size();
+}
+
+}  // namespace lyap

@@ -1,0 +1,251 @@
+#include "report/results_file.hpp"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "numerics/numerics.hpp"
+
+namespace {
+
+using lyap::append_result;
+using lyap::Params;
+using lyap::result_key;
+using lyap::result_line;
+using lyap::State;
+
+const Params example_p = {0, 1.000136L, 0.5L, 0.37L, -1.2L, 0.05L};
+const State example_x = {0, 0.3L, -0.1L, 0.2L, 0.5L};
+
+class ResultsFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/results_file_test.XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    dir = pattern;
+    path = dir + "/lyapsearch.txt";
+  }
+  void TearDown() override {
+    ::chmod(dir.c_str(), 0755);
+    std::system(("rm -rf '" + dir + "'").c_str());
+  }
+
+  std::string read() const {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+  void write(const std::string& bytes) const {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+  }
+  // The example success, with the exponent free to differ between calls.
+  void append(const Params& p, std::string_view zeros, long double le = 0.0123L) const {
+    append_result(path, p, 23, example_x, le, 0.0004L, -0.5678L, 190000, zeros, 0.99987654321L);
+  }
+
+  std::string dir;
+  std::string path;
+};
+
+TEST_F(ResultsFile, ExampleLineByteForByte) {
+  const std::string expected =
+      std::string(" 1 2 3 4 5") + " 23" + "  1.00  0.50  0.37 -1.20  0.05" + "   0.0123" + "\xF1" +
+      "0.0004" + "  -0.5678" + " 190001 " + " .3 -.1  .2  .5 " + " .99987654321 " + "\r\n";
+  EXPECT_EQ(result_line(example_p, 23, example_x, 0.0123L, 0.0004L, -0.5678L, 190000, "00",
+                        0.99987654321L),
+            expected);
+  append(example_p, "00");
+  EXPECT_EQ(read(), expected);
+}
+
+TEST_F(ResultsFile, KeyLeavesOutZeroParameters) {
+  Params p = example_p;
+  p[4] = 0;
+  EXPECT_EQ(result_key(p, 23, "00"), " 1 2 3 5   23  1.00  0.50  0.37  0.00  0.05");
+  p = {0, 1.000136L, 0, 0, 0, 0};
+  EXPECT_EQ(result_key(p, 1234, ""), " 1        1234  1.  0.  0.  0.  0.");
+  EXPECT_EQ(result_key(example_p, 23, "000000"),
+            " 1 2 3 4 5 23  1.000136  0.500000  0.370000 -1.200000  0.050000");
+}
+
+TEST_F(ResultsFile, SameSetIsWrittenOncePerDecimals) {
+  append(example_p, "00");
+  const std::string first = read();
+  append(example_p, "00", 0.5L);  // another exponent, same key
+  EXPECT_EQ(read(), first);
+  append(example_p, "000000");  // more decimals make another key
+  const std::string both = read();
+  EXPECT_EQ(both.size(), first.size() + result_line(example_p, 23, example_x, 0.0123L, 0.0004L,
+                                                    -0.5678L, 190000, "000000", 0.99987654321L)
+                                            .size());
+  Params other = example_p;
+  other[3] = 0.38L;
+  append(other, "00");
+  append(other, "00");
+  const std::string all = read();
+  EXPECT_EQ(std::count(all.begin(), all.end(), '\n'), 3);
+}
+
+struct ScanCase {
+  const char* name;
+  std::string before;  // file content in front of the key, or "" for none
+  bool key_in_file;    // put the key (and a tail) after `before`
+  std::string after;
+  bool expect_append;
+};
+
+TEST_F(ResultsFile, LineEndsAndPartialKeys) {
+  const std::string key = result_key(example_p, 23, "00");
+  const std::string big(65531, 'a');  // puts what follows across the 64 KiB read boundary
+  const ScanCase cases[] = {
+      {"empty file", "", false, "", true},
+      {"key at start, CR LF", "", true, "anything\r\n", false},
+      {"key after CR only", "junk\r", true, "", false},
+      {"key after CR LF", "junk\r\n", true, "\r\n", false},
+      {"key after byte 26", "junk\x1a", true, "tail", false},
+      {"LF alone is no line end", "junk\n", true, "", true},
+      {"only one LF goes with a CR", "junk\r\n\n", true, "", true},
+      {"key shorter by one byte", key.substr(0, key.size() - 1), false, "\r\n", true},
+      {"key shorter at end of file", key.substr(0, key.size() - 1), false, "", true},
+      {"one byte differs", key.substr(0, 5) + "#" + key.substr(6), false, "\r\n", true},
+      {"key indented", " ", true, "", true},
+      {"key across the read boundary", big + "\r", true, "", false},
+      {"CR ending a read", big + "aaaa\r", true, "", false},
+      {"LF split from CR, key after", std::string(65535, 'a') + "\r\n", true, "", false},
+      {"key inside a long line", big + "x", true, "", true},
+  };
+  for (const ScanCase& c : cases) {
+    const std::string content = c.before + (c.key_in_file ? key + "tail" : "") + c.after;
+    write(content);
+    append(example_p, "00");
+    const std::string now = read();
+    EXPECT_EQ(now.size() > content.size(), c.expect_append) << c.name;
+    EXPECT_EQ(now.compare(0, content.size(), content), 0) << c.name;
+  }
+}
+
+long peak_rss_kb() {
+  rusage usage{};
+  ::getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+TEST_F(ResultsFile, HugeLineIsSkippedWithoutHoldingIt) {
+  const std::string key = result_key(example_p, 23, "00");
+  {
+    std::ofstream out(path, std::ios::binary);
+    const std::string chunk(1 << 20, 'z');
+    for (int i = 0; i < 50; ++i) out << chunk;  // one 50 MB line
+    out << "\r\n" << key << "\r\n";
+  }
+  const long before = peak_rss_kb();
+  append(example_p, "00");
+  EXPECT_LT(peak_rss_kb() - before, 20 * 1024) << "the scan held the line in memory";
+  struct stat info {};
+  ASSERT_EQ(::stat(path.c_str(), &info), 0);
+  EXPECT_EQ(info.st_size, 50L * (1 << 20) + 2 + static_cast<long>(key.size()) + 2);
+
+  // The same line without its end swallows the key: now the line is appended.
+  ASSERT_EQ(::truncate(path.c_str(), 50L * (1 << 20)), 0);
+  {
+    std::ofstream out(path, std::ios::binary | std::ios::app);
+    out << key << "\r\n";
+  }
+  append(example_p, "00");
+  ASSERT_EQ(::stat(path.c_str(), &info), 0);
+  EXPECT_GT(info.st_size, 50L * (1 << 20) + static_cast<long>(key.size()) + 2);
+}
+
+TEST_F(ResultsFile, LockedFileIsSkipped) {
+  write("held\r\n");
+  const int fd = ::open(path.c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+  append(example_p, "00");
+  lyap::truncate_file(path);
+  EXPECT_EQ(read(), "held\r\n");
+  ::close(fd);
+  append(example_p, "00");
+  EXPECT_GT(read().size(), 6u);
+  lyap::truncate_file(path);
+  EXPECT_EQ(read(), "");
+}
+
+TEST_F(ResultsFile, TruncateCreatesAndEmpties) {
+  lyap::truncate_file(path);
+  struct stat info {};
+  ASSERT_EQ(::stat(path.c_str(), &info), 0);
+  EXPECT_EQ(info.st_size, 0);
+  write("old run\r\n");
+  lyap::truncate_file(path);
+  EXPECT_EQ(read(), "");
+}
+
+TEST_F(ResultsFile, DeletedFileIsCreatedAgain) {
+  append(example_p, "00");
+  ASSERT_EQ(std::remove(path.c_str()), 0);
+  append(example_p, "00");
+  EXPECT_EQ(read(), result_line(example_p, 23, example_x, 0.0123L, 0.0004L, -0.5678L, 190000, "00",
+                                0.99987654321L));
+}
+
+TEST_F(ResultsFile, UnwritablePlacesAreSkippedSilently) {
+  // None of these may crash, block or leave anything behind.
+  const std::vector<std::string> places = {
+      dir + "/missing/lyapsearch.txt",  // no such directory
+      dir,                              // a directory, not a file
+      "/proc/lyapsearch_results.txt",   // a file system nobody may create files in
+  };
+  for (const std::string& place : places) {
+    append_result(place, example_p, 23, example_x, 0.0123L, 0.0004L, -0.5678L, 190000, "00",
+                  0.99987654321L);
+    lyap::truncate_file(place);
+  }
+  struct stat info {};
+  EXPECT_NE(::stat((dir + "/missing").c_str(), &info), 0);
+  EXPECT_NE(::stat("/proc/lyapsearch_results.txt", &info), 0);
+}
+
+TEST_F(ResultsFile, FifoUnderTheNameDoesNotBlock) {
+  ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0);
+  append(example_p, "00");  // would hang forever if opened as a plain file
+  lyap::truncate_file(path);
+  struct stat info {};
+  ASSERT_EQ(::stat(path.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISFIFO(info.st_mode));
+}
+
+TEST_F(ResultsFile, ReadOnlyDirectoryIsSkippedSilently) {
+  ASSERT_EQ(::chmod(dir.c_str(), 0555), 0);
+  // Root writes through directory permissions, so as root the write is tried by a child that
+  // has given up its rights.
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(77);
+    append(example_p, "00");
+    lyap::truncate_file(path);
+    struct stat info {};
+    ::_exit(::stat(path.c_str(), &info) != 0 ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "cannot drop root rights here";
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "a file appeared in the read-only directory";
+}
+
+}  // namespace
