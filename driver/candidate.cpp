@@ -19,8 +19,8 @@ void draw_parameters(RunState& s, Rng& rng) {
   for (;;) {
     for (int i = 1; i <= n_params; ++i) {
       const long double u = rnd(rng);
-      const long d = u * n_params < 4 ? std::min(s.p_decimals[i] + 1, s.max_decimals)
-                                      : s.p_decimals[i];
+      const long d =
+          u * n_params < 4 ? std::min(s.p_decimals[i] + 1, s.max_decimals) : s.p_decimals[i];
       const long double c = s.p_centre[i];
       const long double sign = rounded_sign(c);
       const long double g = gauss_rnd(rng);

@@ -59,8 +59,8 @@ bool handle_success(RunState& s, RunEnv& env) {
   s.k_aux = k_aux(s.p);
   s.invariant_end = invariant(s.x, s.p) / s.invariant_start;
 
-  append_result(env.results_path(), s.p, s.max_digit_sum, s.x_start, s.le, s.le_range,
-                s.div_mean, s.n_samples, s.zeros_str, s.invariant_end);
+  append_result(env.results_path(), s.p, s.max_digit_sum, s.x_start, s.le, s.le_range, s.div_mean,
+                s.n_samples, s.zeros_str, s.invariant_end);
   report_success_lines(env.console, s.n_found, s.p, s.zeros_str, s.le, s.le_range, s.div_mean,
                        s.x_start, s.n_samples, s.invariant_end, s.max_digit_sum);
   s.x_centre = s.x_start;

@@ -13,6 +13,12 @@ void draw_candidate(RunState& s, Rng& rng);
 // s.step, or the step count of a success (29998 + 10000 k).
 void run_trial(RunState& s, Rng& rng);
 
+enum class Check { go_on, success, failed };
+// The statistical check on the two full histories, with f the derivative of the divergence
+// estimate: skipped while the state moves outwards (radial_rate > 0); otherwise it may end the
+// trial with code 8, 2 or 3 (left in step) or as a success.
+Check judge_histories(RunState& s);
+
 // The parameter centres move to the found values and each gets the fewest decimals (0..6)
 // that represent it; max_decimals becomes the largest of them, at least 1.
 void adapt_centres(RunState& s);

@@ -35,9 +35,8 @@ void add_divergence(State& x, State& f, const Params& p, long double& div_sum) {
   }
 }
 
-enum class Check { go_on, success, failed };
+}  // namespace
 
-// The statistical check on the two histories, every n_window samples.
 Check judge_histories(RunState& s) {
   s.radial_rate = 0;
   for (int i = 1; i <= n_dims; ++i) s.radial_rate += s.x[i] * s.f[i];
@@ -63,8 +62,6 @@ Check judge_histories(RunState& s) {
   if (!(le_threshold >= s.le - band)) return Check::success;
   return Check::go_on;
 }
-
-}  // namespace
 
 void run_trial(RunState& s, Rng& rng) {
   s.step = 0;
@@ -118,9 +115,12 @@ void run_trial(RunState& s, Rng& rng) {
       s.le_hist[slot] = s.le;
       if (s.n_samples >= n_window && slot == n_window - 1) {
         switch (judge_histories(s)) {
-          case Check::success: return;
-          case Check::failed: return;
-          case Check::go_on: break;
+          case Check::success:
+            return;
+          case Check::failed:
+            return;
+          case Check::go_on:
+            break;
         }
       }
     }

@@ -1,0 +1,276 @@
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "driver/run.hpp"
+#include "fakes.hpp"
+#include "report/digit_sum.hpp"
+#include "report/number_format.hpp"
+#include "report/results_file.hpp"
+
+namespace lyap {
+namespace {
+
+using testing::ConsoleCall;
+using testing::FakeClock;
+using testing::RecordingConsole;
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// What a scripted trial ends with.
+struct Outcome {
+  long step;
+  long double le = 0.0123L;
+  Params p{0, 1.000136L, 0.5L, 0.37L, -1.2L, 0.05L};
+  State x_start{0, 0.3L, -0.1L, 0.2L, 0.5L};
+  bool plot_drops = false;
+};
+
+class RunTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/lyapsearch-run-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir = pattern;
+    base = dir + "/lyaptest";
+    clock.time_of_day = 45296.25L;
+    clock.monotonic = 1000;
+    env = std::make_unique<RunEnv>(console, clock, base);
+    env->open_window = [](std::string_view, int, int) { return std::unique_ptr<Window>(); };
+    env->trial = [this](RunState& s, Rng&) { play_outcome(s); };
+    env->plot = [this](RunState& s, Canvas& canvas, Rng&) {
+      ++plots;
+      clear_canvas(canvas);
+      if (outcomes[next - 1].plot_drops) s.x[1] = failure_mark;
+    };
+  }
+  void TearDown() override { std::filesystem::remove_all(dir); }
+
+  void play_outcome(RunState& s) {
+    ASSERT_LT(next, outcomes.size()) << "the loop ran more trials than scripted";
+    const Outcome& o = outcomes[next++];
+    s.step = o.step;
+    s.p = o.p;
+    s.x_start = o.x_start;
+    s.x = {0, 2, -1.1L, 0.1L, 1.1L};
+    s.le = o.le;
+    s.le_range = 0.0004L;
+    s.div_mean = -0.5678L;
+    s.n_samples = 190000;
+    s.invariant_start = invariant(s.x_start, s.p);
+  }
+
+  // Runs start-up and the loop until the scripted Escape.
+  void run(std::vector<Outcome> script, std::vector<int> keys) {
+    outcomes = std::move(script);
+    for (int key : keys) console.keys.push_back(key);
+    state = std::make_unique<RunState>();
+    start_up(*state, *env);
+    search_until_escape(*state, *env);
+  }
+
+  std::string dir, base;
+  RecordingConsole console;
+  FakeClock clock;
+  std::unique_ptr<RunEnv> env;
+  std::unique_ptr<RunState> state;
+  std::vector<Outcome> outcomes;
+  std::size_t next = 0;
+  int plots = 0;
+};
+
+constexpr int none = -1;
+constexpr int escape = 27;
+
+TEST_F(RunTest, StartUpEmptiesResultsAndWritesTheFirstProgressRecord) {
+  { std::ofstream(base + ".txt") << "old results\r\n"; }
+  { std::ofstream(base + ".dat") << " 999           3 \r\n"; }
+  run({{9}}, {escape});
+  EXPECT_EQ(read_file(base + ".txt"), "");
+  EXPECT_EQ(read_file(base + ".dat"), " 0" + std::string(13, ' ') + "25 \r\n");
+  EXPECT_EQ(state->max_digit_sum, 25);
+  EXPECT_EQ(state->clock.last_timer, 1000);
+  for (int i = 1; i <= n_dims; ++i) {
+    EXPECT_GE(state->x_centre[i], -0.5L);
+    EXPECT_LT(state->x_centre[i], 0.5L);
+  }
+  for (int i = 1; i <= n_params; ++i) EXPECT_EQ(state->p_decimals[i], 2);
+  // The console is titled, moved beside the window, cleared, and brought back to the front.
+  ASSERT_GE(console.calls.size(), 4u);
+  EXPECT_EQ(console.calls[0].kind, ConsoleCall::set_title);
+  EXPECT_EQ(console.calls[0].text, base);
+  EXPECT_EQ(console.calls[1].kind, ConsoleCall::move_window);
+  EXPECT_EQ(console.calls[1].a, 446);
+  EXPECT_EQ(console.calls[1].b, 0);
+  EXPECT_EQ(console.calls[2].kind, ConsoleCall::clear);
+  EXPECT_EQ(console.calls[3].kind, ConsoleCall::bring_to_front);
+  EXPECT_EQ(env->canvas.width, 440);
+  EXPECT_EQ(env->canvas.height, 424);
+  EXPECT_EQ(env->canvas.foreground, black);
+  EXPECT_EQ(env->canvas.background, white);
+}
+
+TEST_F(RunTest, FailedTrialsPrintTheirCodesInYellowOnOneLine) {
+  run({{3}, {3}, {5}, {5}, {1}, {2}, {9}, {9}}, {none, none, none, none, none, none, none, escape});
+  std::string digits;
+  for (const ConsoleCall& call : console.calls) {
+    if (call.kind != ConsoleCall::print_text) continue;
+    EXPECT_EQ(call.colour, 14);
+    digits += call.text;
+  }
+  // The last trial's code is not printed: Escape ended the run first.
+  EXPECT_EQ(digits, "3355129");
+  EXPECT_EQ(console.count(ConsoleCall::new_line), 0);
+  EXPECT_EQ(state->trial_no, 8);
+}
+
+TEST_F(RunTest, EscapeDuringASuccessfulTrialDropsItsResult) {
+  run({{29998}}, {escape});
+  EXPECT_EQ(plots, 0);
+  EXPECT_EQ(state->n_found, 0);
+  EXPECT_EQ(read_file(base + ".txt"), "");
+  EXPECT_TRUE(console.printed().empty());
+}
+
+TEST_F(RunTest, OtherKeysAreConsumedOnePerTrial) {
+  run({{9}, {9}, {9}}, {'a', 'b', escape});
+  EXPECT_EQ(state->trial_no, 3);
+  EXPECT_EQ(console.count(ConsoleCall::read_key), 3);
+}
+
+TEST_F(RunTest, SuccessBelowTheThresholdIsSilent) {
+  Outcome weak{39998};
+  weak.le = 0.005L;
+  run({weak, {9}}, {none, escape});
+  EXPECT_EQ(plots, 0);
+  EXPECT_TRUE(console.printed().empty());
+}
+
+TEST_F(RunTest, SuccessIsRecordedEverywhereInOrder) {
+  run({{4}, {29998}, {9}}, {none, none, escape});
+  const Params p{0, 1.000136L, 0.5L, 0.37L, -1.2L, 0.05L};
+  const State x_start{0, 0.3L, -0.1L, 0.2L, 0.5L};
+  EXPECT_EQ(plots, 1);
+  EXPECT_EQ(state->n_found, 1);
+
+  // The console: the end code, a line break, the result line, the complexity line.
+  const long found_sum = digit_sum(p);
+  ASSERT_EQ(found_sum, 24);
+  const long double ratio = invariant(State{0, 2, -1.1L, 0.1L, 1.1L}, p) / invariant(x_start, p);
+  const std::vector<std::string> expected_items = {
+      "4",      "  1",       "  1.00", "  0.50",   "  0.37",           " -1.20",
+      "  0.05", "   0.0123", "\xf1",   "0.0004",   "  -0.5678 ",       " .3 ",
+      "-.1 ",   " .2 ",      " .5 ",   " 190001 ", number_text(ratio), " 24"};
+  EXPECT_EQ(console.printed(), expected_items);
+  EXPECT_EQ(console.screen(),
+            "4\n  1  1.00  0.50  0.37 -1.20  0.05   0.0123\xf1"
+            "0.0004  -0.5678  .3 -.1  .2  .5  "
+            "190001 " +
+                number_text(ratio) + "\n 24\n");
+  // The first success of a run does not beep.
+  EXPECT_EQ(console.count(ConsoleCall::beep), 0);
+
+  // The results file holds the line, keyed with two decimals.
+  EXPECT_EQ(read_file(base + ".txt"),
+            " 1 2 3 4 5 24  1.00  0.50  0.37 -1.20  0.05   0.0123\xf1"
+            "0.0004  -0.5678 190001 "
+            " .3 -.1  .2  .5 " +
+                number_text(ratio) + "\r\n");
+  // The progress file gained the record of this success.
+  EXPECT_EQ(read_file(base + ".dat"),
+            " 0" + std::string(13, ' ') + "25 \r\n" + " 0" + std::string(13, ' ') + "24 \r\n");
+  // The search adapted around the find.
+  EXPECT_EQ(state->max_digit_sum, 24);
+  EXPECT_EQ(state->prev_digit_sum, 24);
+  EXPECT_EQ(state->zeros_str, "00");
+  EXPECT_EQ(state->max_decimals, 6);
+  EXPECT_EQ(state->p_decimals[1], 6);
+  EXPECT_EQ(state->p_decimals[3], 2);
+  for (int i = 1; i <= n_params; ++i) EXPECT_EQ(state->p_centre[i], p[i]);
+  for (int j = 1; j <= n_dims; ++j) EXPECT_EQ(state->x_centre[j], x_start[j]);
+  EXPECT_EQ(std::filesystem::file_size(base + ".bmp"), 559734u);
+}
+
+TEST_F(RunTest, BeepsOncePerUnitOfSimplificationAfterTheFirstSuccess) {
+  Outcome first{29998};
+  first.p = {0, 1.000136L, 0.5L, 0.37L, -1.2L, 0.05L};  // digit sum 24
+  Outcome same = first;                                 // 24 again: one beep
+  same.p[4] = -1.3L;
+  Outcome simpler = first;  // 21: four beeps
+  simpler.p = {0, 1.000136L, 0.5L, 0.37L, -1, 0.05L};
+  run({first, same, simpler, {9}}, {none, none, none, escape});
+  std::vector<int> beeps_per_success;
+  int beeps = 0;
+  for (const ConsoleCall& call : console.calls) {
+    if (call.kind == ConsoleCall::beep) {
+      EXPECT_EQ(call.a, 500);
+      ++beeps;
+    }
+    if (call.kind == ConsoleCall::set_colour && call.a == 15) {
+      beeps_per_success.push_back(beeps);
+      beeps = 0;
+    }
+  }
+  EXPECT_EQ(beeps_per_success, (std::vector<int>{0, 1, 4}));
+  EXPECT_EQ(state->max_digit_sum, 21);
+  // The second result line already shows six decimals; the file holds three distinct keys.
+  const std::string results = read_file(base + ".txt");
+  EXPECT_NE(results.find("  1.000136  0.500000"), std::string::npos);
+  EXPECT_EQ(std::count(results.begin(), results.end(), '\n'), 3);
+}
+
+TEST_F(RunTest, SuccessDroppedByThePlotLeavesNoTrace) {
+  Outcome dropped{29998};
+  dropped.plot_drops = true;
+  run({dropped, {9}}, {none, escape});
+  EXPECT_EQ(plots, 1);
+  EXPECT_EQ(state->n_found, 0);
+  EXPECT_EQ(read_file(base + ".txt"), "");
+  EXPECT_EQ(read_file(base + ".dat"), " 0" + std::string(13, ' ') + "25 \r\n");
+  EXPECT_FALSE(std::filesystem::exists(base + ".bmp"));
+  EXPECT_EQ(state->max_digit_sum, 25);
+  for (int i = 1; i <= n_params; ++i) EXPECT_EQ(state->p_centre[i], 1.0L);
+  // Only the line break was printed.
+  EXPECT_TRUE(console.printed().empty());
+  EXPECT_EQ(console.count(ConsoleCall::new_line), 1);
+  EXPECT_EQ(console.count(ConsoleCall::beep), 0);
+}
+
+TEST_F(RunTest, EndOfRunReportsTrialsPlotsAndRemovesTheProgressFile) {
+  clock.monotonic_script = {1000, 1300, 1300};
+  run({{9}, {29998}, {9}}, {none, none, escape});
+  console.keys.push_back('x');
+  end_of_run(*state, *env);
+  const std::string screen = console.screen();
+  EXPECT_NE(screen.find("\nTrials = 3 \n\n"), std::string::npos) << screen;
+  EXPECT_FALSE(std::filesystem::exists(base + ".dat"));
+  EXPECT_EQ(std::filesystem::file_size(base + ".bmp"), 559734u);
+  EXPECT_EQ(console.calls.back().kind, ConsoleCall::wait_key);
+  EXPECT_TRUE(console.keys.empty());
+  // The frame of the budget plot is on the canvas.
+  EXPECT_EQ(get_pixel(env->canvas, 40, 200), black);
+  EXPECT_EQ(get_pixel(env->canvas, 439, 200), black);
+}
+
+TEST_F(RunTest, UnwritableFolderLosesTheFilesButNotTheRun) {
+  env->base_name = dir + "/missing/lyaptest";
+  run({{9}, {29998}, {29998}, {9}}, {none, none, none, escape});
+  EXPECT_EQ(state->n_found, 2);
+  EXPECT_EQ(state->trial_no, 4);
+  EXPECT_FALSE(std::filesystem::exists(dir + "/missing"));
+  const std::string screen = console.screen();
+  EXPECT_NE(screen.find(" 24\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace lyap

@@ -1,0 +1,166 @@
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <memory>
+
+#include "driver/search.hpp"
+
+namespace lyap {
+namespace {
+
+// A trial state as the candidate draw leaves it: x = x_start, the companion eps away.
+std::unique_ptr<RunState> trial_from(const Params& p, const State& x_start) {
+  auto s = std::make_unique<RunState>();
+  s->eps_sq = eps * eps;
+  s->p = p;
+  s->x_start = x_start;
+  s->x = x_start;
+  for (int j = 1; j <= n_dims; ++j) s->x_near[j] = s->x[j] + eps / 2;
+  return s;
+}
+
+const Params model_p = {0, 1.000136L, 0.5L, 2.55L, 0.58L, 0.47L};
+const State bounded_x = {0, 2, -1.1L, 0.1L, 1.1L};
+const Params uncoupled_p = {0, 0.5L, 0.5L, 0, 1, 0};
+
+struct CodeCase {
+  const char* what;
+  Params p;
+  State x;
+  long code;
+};
+
+TEST(RunTrial, EndCodesFromStatesBuiltForThem) {
+  const CodeCase cases[] = {
+      {"x(1) below 0.1", model_p, {0, -1, 0, 0.1L, 1.1L}, 9},
+      {"x(4) negative", model_p, {0, 2, -1.1L, 0.1L, -1}, 9},
+      {"x(3) beyond the bound", model_p, {0, 2, -1.1L, 5000, 1.1L}, 6},
+      // With p1 = p2 the coupling vanishes, x(4) stays put and (1, 0, x3, p3 + 2) is an
+      // equilibrium.
+      {"x(2) beyond the bound", uncoupled_p, {0, 1, 1500, 0, 2}, 6},
+      {"fixed point", uncoupled_p, {0, 1, 0, 0, 2}, 7},
+      {"x(4) is not bounded", {0, 0.5L, 0.5L, 5000, 1, 0}, {0, 1, 0, 0, 5002}, 7},
+  };
+  Rng rng = make_rng(5.0L);
+  for (const auto& c : cases) {
+    auto s = trial_from(c.p, c.x);
+    run_trial(*s, rng);
+    EXPECT_EQ(s->step, c.code) << c.what;
+  }
+}
+
+TEST(RunTrial, CompanionTooFarGivesCode1) {
+  auto s = trial_from(model_p, bounded_x);
+  s->x_near[1] = s->x[1] + 1e-3L;
+  Rng rng = make_rng(5.0L);
+  run_trial(*s, rng);
+  EXPECT_EQ(s->step, 1);
+}
+
+TEST(RunTrial, CoincidingTrajectoriesGiveCode4) {
+  auto s = trial_from(model_p, bounded_x);
+  s->x_near = s->x;
+  Rng rng = make_rng(5.0L);
+  run_trial(*s, rng);
+  EXPECT_EQ(s->step, 4);
+}
+
+TEST(RunTrial, BoundedRegularOrbitRunsToTheStepLimit) {
+  // Every check on this orbit is either skipped or undecided, so it runs all steps.
+  auto s = trial_from(model_p, bounded_x);
+  Rng rng = make_rng(5.0L);
+  run_trial(*s, rng);
+  ASSERT_EQ(s->step, 5);
+  EXPECT_EQ(s->n_samples, (max_steps + 1) - n_window + 1);
+  EXPECT_EQ(s->invariant_start, invariant(bounded_x, model_p));
+  // The companion was put back at distance eps after the last step.
+  long double sep = 0;
+  for (int i = 1; i <= n_dims; ++i) {
+    const long double d = s->x_near[i] - s->x[i];
+    sep += d * d;
+  }
+  EXPECT_NEAR(static_cast<double>(sep / (eps * eps)), 1.0, 1e-6);
+  // The energy is conserved along the orbit to the integrator's accuracy.
+  EXPECT_NEAR(static_cast<double>(invariant(s->x, model_p) / s->invariant_start), 1.0, 1e-4);
+}
+
+TEST(RunTrial, FrozenX1EndsAtTheFirstCheckWithCode8) {
+  // The uncoupled model resting in x(1), x(2) while x(3) drifts slowly back towards 0:
+  // the speed stays above the limit, the radial rate is negative, and x(1) does not vary.
+  const Params p = {0, 0.5L, 0.5L, 0, 1, -0.003984L};
+  auto s = trial_from(p, {0, 1, 0, 10, 1.984L});
+  Rng rng = make_rng(5.0L);
+  run_trial(*s, rng);
+  EXPECT_EQ(s->step, 8);
+  EXPECT_EQ(s->n_samples, 19999);
+  EXPECT_LT(s->x1_range, 0.1L);
+}
+
+TEST(RunTrial, RegularOrbitEndsWithCode2) {
+  // A start the search drew: its exponent band lies below the threshold at a check.
+  auto s = trial_from({0, 1.000136L, 0.5L, -0.15L, 0.01L, 1.39L}, {0, 3.3L, 1.2L, -1.3L, 0.1L});
+  Rng rng = make_rng(5.0L);
+  run_trial(*s, rng);
+  EXPECT_EQ(s->step, 2);
+  EXPECT_EQ(s->n_samples % n_window, n_window - 1);
+  EXPECT_LT(s->le + s->le_range / le_band_divisor, le_threshold);
+}
+
+// A state at a check: full histories of a constant le and a varying x(1), moving inwards.
+std::unique_ptr<RunState> at_check(long double le, long double le_wobble, long double div_mean) {
+  auto s = std::make_unique<RunState>();
+  s->x = {0, 1, 0, 0, 1};
+  s->f = {0, -1, 0, 0, 0};  // radial rate -1
+  for (long i = 0; i < n_window; ++i) {
+    s->x1_hist[i] = 1 + (i % 2);
+    s->le_hist[i] = le + ((i % 2) ? le_wobble : 0);
+  }
+  s->div_mean = div_mean;
+  return s;
+}
+
+struct CheckCase {
+  const char* what;
+  long double le, wobble, div_mean;
+  Check result;
+  long code;  // left in step when the check fails
+};
+
+TEST(JudgeHistories, DecidesFromTheBandAroundTheTrend) {
+  const long double nan = std::numeric_limits<long double>::quiet_NaN();
+  const CheckCase cases[] = {
+      {"band above the threshold", 0.02L, 0.0001L, 0, Check::success, 0},
+      {"band below the threshold", 0.001L, 0.0001L, 0, Check::failed, 2},
+      {"band straddles the threshold", 0.005L, 0.0001L, 0, Check::go_on, 0},
+      {"divergence too large", 0.02L, 0.0001L, 0.0052L, Check::failed, 3},
+      {"divergence within the range", 0.02L, 0.0001L, 0.0050L, Check::success, 0},
+      {"divergence not a number", 0.02L, 0.0001L, nan, Check::failed, 3},
+      {"exponent not a number", nan, 0, 0, Check::failed, 3},
+  };
+  for (const auto& c : cases) {
+    auto s = at_check(c.le, c.wobble, c.div_mean);
+    EXPECT_EQ(judge_histories(*s), c.result) << c.what;
+    if (c.result == Check::failed) EXPECT_EQ(s->step, c.code) << c.what;
+  }
+}
+
+TEST(JudgeHistories, FrozenX1FailsBeforeTheExponentIsJudged) {
+  auto s = at_check(0.02L, 0.0001L, 0);
+  s->x1_hist.fill(1.5L);
+  s->x1_hist[17] = 1.5999L;
+  EXPECT_EQ(judge_histories(*s), Check::failed);
+  EXPECT_EQ(s->step, 8);
+  EXPECT_EQ(s->le, 0);  // untouched: the exponent history was not looked at
+}
+
+TEST(JudgeHistories, OutwardMotionSkipsTheCheck) {
+  auto s = at_check(0.001L, 0.0001L, 0);
+  s->f = {0, 1, 0, 0, 0};
+  s->le = 42;
+  EXPECT_EQ(judge_histories(*s), Check::go_on);
+  EXPECT_EQ(s->radial_rate, 1);
+  EXPECT_EQ(s->le, 42);
+}
+
+}  // namespace
+}  // namespace lyap
