@@ -1,0 +1,62 @@
+#include "report/console_report.hpp"
+
+#include <string>
+
+#include "report/number_format.hpp"
+
+namespace lyap {
+
+void console_print_number(Console& console, long double value) {
+  console.print_text(number_text(value));
+}
+
+void report_failure(Console& console, long step) {
+  console.set_colour(colour_failure);
+  const std::string text = number_str(static_cast<long double>(step));
+  const std::size_t begin = text.find_first_not_of(' ');
+  const std::size_t end = text.find_last_not_of(' ');
+  console.print_text(std::string_view(text).substr(begin, end - begin + 1));
+}
+
+void report_success_start(Console& console) {
+  console.new_line();
+}
+
+void success_signal(Console& console, long max_digit_sum, long prev_digit_sum) {
+  // One beep more for every unit by which the new set is shorter than the last one.
+  for (long i = max_digit_sum; i <= prev_digit_sum; ++i) {
+    console.beep(500);
+    if (i == prev_digit_sum) break;  // no overflow past the largest long
+  }
+}
+
+void report_success_lines(Console& console, long n_found, const Params& p,
+                          std::string_view zeros_str, long double le, long double le_range,
+                          long double div_mean, const State& x_start, long n_samples,
+                          long double invariant_end, long max_digit_sum) {
+  console.set_colour(colour_result);
+  console.print_text(format_number(static_cast<long double>(n_found), "* #"));
+  std::string mask = "  0.";
+  mask += zeros_str;
+  mask += "; -0.";
+  mask += zeros_str;
+  for (int i = 1; i <= n_params; ++i) {
+    console.print_text(format_number(p[static_cast<std::size_t>(i)], mask));
+  }
+  console.print_text(format_number(le, "   0.0000;  -0.0000"));
+  console.print_text("\xF1");
+  console.print_text(format_number(le_range, "0.0000"));
+  // The trailing space of both sections keeps the initial condition off the divergence.
+  console.print_text(format_number(div_mean, "   0.0000 ;  -0.0000 "));
+  for (int i = 1; i <= n_dims; ++i)
+    console_print_number(console, x_start[static_cast<std::size_t>(i)]);
+  console_print_number(console, static_cast<long double>(n_samples) + 1);
+  console_print_number(console, invariant_end);
+  console.new_line();
+
+  console.set_colour(colour_complexity);
+  console.print_text(number_str(static_cast<long double>(max_digit_sum)));
+  console.new_line();
+}
+
+}  // namespace lyap
