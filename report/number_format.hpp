@@ -14,6 +14,9 @@ std::string format_number(long double value, std::string_view mask);
 // before the point, exponent notation past 15 integer digits or 15 decimals.
 std::string number_str(long double value);
 // number_str plus one space: what printing a number writes.
+//
+// The search never formats an infinity or NaN; should one arrive, every conversion gives
+// " INF", "-INF" or " NAN", so a damaged value shows as such instead of as digits.
 std::string number_text(long double value);
 
 }  // namespace lyap

@@ -14,13 +14,12 @@ namespace lyap {
 // previous mark.
 struct RunClock {
   long last_timer = 0;  // the last mark, whole seconds
-  long tick_s = 0;             // seconds between the last two marks
-  long elapsed_s = 0;          // run time at the last record
+  long tick_s = 0;      // seconds between the last two marks
+  long elapsed_s = 0;   // run time at the last record
 };
 
 // Truncates the file, writes the record (0, max_digit_sum), then marks the clock.
-void start_progress_file(const std::string& path, long max_digit_sum, RunClock& clock,
-                         Clock& time);
+void start_progress_file(const std::string& path, long max_digit_sum, RunClock& clock, Clock& time);
 // Advances the run clock and appends the record (elapsed_s, max_digit_sum). The clock
 // advances even when the file cannot be written.
 void append_progress(const std::string& path, long max_digit_sum, RunClock& clock, Clock& time);
@@ -34,8 +33,12 @@ struct ProgressReader {
   ~ProgressReader();
 };
 bool progress_at_end(ProgressReader& reader);
-// Reads one record: two numbers in file order (elapsed seconds, then complexity). Any bytes
-// give numbers; the caller saturates them when it stores them into integers.
+// Reads one record: two numbers in file order (elapsed seconds, then complexity). A number
+// is the text up to the next space, comma, CR or end of file (tabs and LF inside dropped),
+// read as far as it forms a decimal number ([sign] digits [. digits] [E [sign] digits]): no
+// number at all, "nan", "inf" and the like read as 0, and a number too large for the extended
+// range reads as an infinity. Any bytes give numbers, never NaN; the caller saturates them
+// when it stores them into integers.
 void read_progress_record(ProgressReader& reader, long double& time_s, long double& value);
 
 }  // namespace lyap
