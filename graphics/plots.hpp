@@ -35,6 +35,12 @@ struct AxisScale {
 // the padded ends meet, are not finite or leave the 32-bit range.
 bool scale_axis(long double v_min, long double v_max, AxisScale& axis);
 
+// The step after a point of the portrait: at most dt, and short enough that at the rates f(1)
+// and f(2) the point moves at most half a pixel at the scale of the first pass, whose extents
+// were x_span0 and y_span0. Rates of 0 or NaN give dt.
+long double plot_step(const State& f, long double dt, int plot_w, int plot_h, int x_span0,
+                      int y_span0);
+
 // Splits a point at real plot coordinates over its four neighbouring pixels, each darkened
 // by its share of `shade` (0..255) from grey 180 down; a pixel is only ever made darker.
 void plot_point(Canvas& canvas, long double px, long double py, long double shade, int origin_x,

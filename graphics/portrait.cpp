@@ -34,16 +34,6 @@ bool step_failed(const State& x) {
   return false;
 }
 
-// The step rule: the point moves at most half a pixel per step at the scale of pass 1. An s
-// of 0 (or not a number) keeps the full step.
-long double next_step(const State& f, long double dt, int plot_w, int plot_h, int x_span0,
-                      int y_span0) {
-  const long double s =
-      std::fabs(2 * f[2] * plot_h / y_span0) + std::fabs(2 * f[1] * plot_w / x_span0);
-  const long double limit = 1 / s;
-  return limit < dt ? limit : dt;
-}
-
 // floor(v) + 1 held in an integer; saturates so a huge first-pass span only slows the steps.
 int span_of(long double v) {
   return round_to_int32(std::floor(v) + 1);
@@ -125,6 +115,14 @@ AxisTicks axis_ticks(long long r) {
     return {static_cast<int>(n), 10 * n};
   }
   return {100, 100 * ceil_div(r, 100)};
+}
+
+long double plot_step(const State& f, long double dt, int plot_w, int plot_h, int x_span0,
+                      int y_span0) {
+  const long double s =
+      std::fabs(2 * f[2] * plot_h / y_span0) + std::fabs(2 * f[1] * plot_w / x_span0);
+  const long double limit = 1 / s;
+  return limit < dt ? limit : dt;
 }
 
 bool scale_axis(long double v_min, long double v_max, AxisScale& axis) {
@@ -223,7 +221,7 @@ void plot_portrait(Canvas& canvas, int plot_w, int plot_h, int plot_margin, Stat
     xe.fold(x[1]);
     ye.fold(x[2]);
     ze.fold(x[3]);
-    plot_dt = next_step(f, dt, plot_w, plot_h, x_span0, y_span0);
+    plot_dt = plot_step(f, dt, plot_w, plot_h, x_span0, y_span0);
   }
 
   AxisScale xs{}, ys{};
@@ -253,7 +251,7 @@ void plot_portrait(Canvas& canvas, int plot_w, int plot_h, int plot_margin, Stat
       plot_point(canvas, px, py, shade, origin_x, origin_y);
       plot_shadow(canvas, px, py, shade, plot_w, plot_h, plot_margin, origin_x, origin_y, rng);
     }
-    plot_dt = next_step(f, dt, plot_w, plot_h, x_span0, y_span0);
+    plot_dt = plot_step(f, dt, plot_w, plot_h, x_span0, y_span0);
   }
   redraw(canvas);
 }
