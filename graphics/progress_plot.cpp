@@ -62,9 +62,14 @@ void plot_progress(Canvas& canvas, const std::string& progress_path, int plot_w,
         plot_h);
 
   const long double tick_h = plot_h / 36.0L;
+  // A damaged file can ask for millions of ticks; those that round onto the column of the
+  // previous one would only draw the same pixels again.
+  long double last_t = -1;
   for (std::int32_t i = 1; i < n_time_ticks; ++i) {
     const long double t =
         round_to_int32(static_cast<long double>(plot_w) * i / n_time_ticks + left);
+    if (t == last_t) continue;
+    last_t = t;
     move_to(canvas, t, 0);
     line_to(canvas, t, tick_h);
     move_to(canvas, t, plot_h);

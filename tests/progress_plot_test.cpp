@@ -205,6 +205,19 @@ TEST_F(ProgressPlot, WithoutElapsedTimeThereIsNoCurve) {
   }
 }
 
+TEST_F(ProgressPlot, AnAbsurdTimeSaturatesAndTicksEveryColumn) {
+  // 1e30 s is held as 2^31 - 1: 3579140 ten-minute ticks, at least one in every column.
+  write_file(" 1e30 5 \r\n");
+  plot();
+  for (int x = 40; x <= 439; ++x) {
+    for (const int y : {0, 10, 390, 400}) ASSERT_EQ(pixel(canvas_, x, y), black) << x << ", " << y;
+    ASSERT_EQ(pixel(canvas_, x, 11) == black, x == 40 || x == 439) << x;
+  }
+  if (testing::fonts_available()) {
+    EXPECT_EQ(text_mismatches(canvas_, "35791400", 440 - width_of("35791400"), 400, on_frame), 0);
+  }
+}
+
 TEST_F(ProgressPlot, DamagedFilesStillGiveAFramedPicture) {
   const std::string cases[] = {
       "garbage\r\n",
