@@ -59,8 +59,12 @@ long element_length(long double v) {
   // and restore that makes nearbyintl cost some hundred nanoseconds on x87.
   const long double scaled = std::rint(a * micro_scale);
   if (scaled > 0 && scaled < static_cast<long double>(fast_limit)) {
-    const auto n = static_cast<std::uint64_t>(scaled);  // already a whole number in range
-    if (static_cast<long double>(n) / micro_scale == a) return micro_text_length(n) + 1;
+    // A whole number below 2^63 already, so the conversion is exact; signed conversions are
+    // single x87 instructions, unsigned ones need a branch around 2^63.
+    const auto n = static_cast<std::int64_t>(scaled);
+    if (static_cast<long double>(n) / micro_scale == a) {
+      return micro_text_length(static_cast<std::uint64_t>(n)) + 1;
+    }
   }
   const std::string text = number_str(a);
   const std::size_t begin = text.find_first_not_of(' ');
