@@ -11,7 +11,7 @@ namespace {
 // The sign of c rounded to the nearest integer (ties to even): no pull towards zero for
 // |c| <= 0.5. Taken in the extended format, so it stays right for centres of any size.
 long double rounded_sign(long double c) {
-  const long double r = std::nearbyint(c);
+  const long double r = std::rint(c);
   return static_cast<long double>((r > 0) - (r < 0));
 }
 
