@@ -140,7 +140,9 @@ TEST(JudgeHistories, DecidesFromTheBandAroundTheTrend) {
   for (const auto& c : cases) {
     auto s = at_check(c.le, c.wobble, c.div_mean);
     EXPECT_EQ(judge_histories(*s), c.result) << c.what;
-    if (c.result == Check::failed) EXPECT_EQ(s->step, c.code) << c.what;
+    if (c.result == Check::failed) {
+      EXPECT_EQ(s->step, c.code) << c.what;
+    }
   }
 }
 
