@@ -22,14 +22,14 @@ enum : long {
 // Adds the phase-space divergence at x, by central differences, to div_sum term by term. Each
 // component is lowered by eps/2 and then raised by eps, so the upper point is (x - eps/2) + eps
 // as rounded. Leaves f at the derivative of the last upper point.
-void add_divergence(State& x, State& f, const Params& p, long double& div_sum) {
+void add_divergence(State& x, State& f, const ModelCoeffs& m, long double& div_sum) {
   for (int i = 1; i <= n_dims; ++i) {
     const long double saved = x[i];
     x[i] = x[i] - eps * 0.5L;
-    model_derivs(x, f, p);
+    model_derivs(x, f, m);
     const long double fm = f[i];
     x[i] = x[i] + eps;
-    model_derivs(x, f, p);
+    model_derivs(x, f, m);
     div_sum += (f[i] - fm) / eps;
     x[i] = saved;
   }
@@ -70,11 +70,12 @@ void run_trial(RunState& s, Rng& rng) {
   s.n_samples = 0;
   s.k_aux = k_aux(s.p);
   s.invariant_start = invariant(s.x, s.p);
+  const ModelCoeffs m = model_coeffs(s.p);
 
   for (;;) {
     s.step += 1;
-    advance(s.x, s.f, dt, s.x, s.p, rng);
-    advance(s.x_near, s.f, dt, s.x_near, s.p, rng);
+    // advance on x, then on x_near, the two taken side by side.
+    advance_pair(s.x, s.x_near, s.f, dt, m, rng);
 
     if (!(s.x[1] >= x1_lower_bound) || !(s.x[4] > 0)) {
       s.step = code_left_domain;
@@ -107,7 +108,7 @@ void run_trial(RunState& s, Rng& rng) {
     if (s.step >= n_window) {
       s.le_sum += ext_ln(s.growth);
       s.n_samples += 1;
-      add_divergence(s.x, s.f, s.p, s.div_sum);
+      add_divergence(s.x, s.f, m, s.div_sum);
       s.le = s.le_sum / (s.n_samples * dt);
       s.div_mean = s.div_sum / s.n_samples;
       const long slot = s.n_samples % n_window;
@@ -129,7 +130,7 @@ void run_trial(RunState& s, Rng& rng) {
       s.step = code_undecided;
       return;
     }
-    model_derivs(s.x, s.f, s.p);
+    model_derivs(s.x, s.f, m);
     long double speed = 0;
     for (int i = 1; i <= n_dims; ++i) speed += std::fabs(s.f[i]) / (std::fabs(s.x[i]) + 1);
     if (!(speed >= min_speed)) {

@@ -1,10 +1,14 @@
 #include <cmath>
 #include <limits>
+#include <map>
+#include <random>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "numerics/numerics.hpp"
 #include "tests/extended_near.hpp"
+#include "tests/model_as_written.hpp"
 
 namespace {
 
@@ -239,6 +243,117 @@ TEST(Advance, NonFiniteInputsReturnAStateTheTrialRejects) {
   lyap::Rng rng = lyap::make_rng(5);
   lyap::advance(at_singularity, dydx, 0.1L, at_singularity, typical_params, rng);
   EXPECT_TRUE(trial_rejects(at_singularity));
+}
+
+// States for the bit-for-bit comparisons: drawn over and beyond the region trials visit
+// (small x1 makes the model stiff enough to need many substeps, or to fail), plus fixed points
+// of the uncoupled model whose zero components get jitter.
+struct Case {
+  Params p;
+  State y;
+  long double h;
+};
+
+std::vector<Case> comparison_cases(std::uint64_t seed, int count) {
+  std::mt19937_64 gen(seed);
+  auto uniform = [&gen](long double lo, long double hi) {
+    return lo + (hi - lo) * std::ldexp(static_cast<long double>(gen()), -64);
+  };
+  std::vector<Case> cases;
+  for (int i = 0; i < count; ++i) {
+    Case c;
+    if (i % 50 == 0) {
+      c.p = {0, 0.5L, 0.5L, 0.5L, 1, 0};
+      c.y = {0, 1, 0, (i % 100 == 0) ? 0.0L : 1e-1001L, 2.5L};
+    } else {
+      c.p = {0, 1.000136L, 0.5L, uniform(-4, 4), uniform(0.2L, 2), uniform(0.01L, 3)};
+      c.y = {0, uniform(0.02L, 6), uniform(-3, 3), uniform(-200, 200), uniform(0.01L, 8)};
+    }
+    c.h = (i % 3 == 0) ? uniform(0.001L, 0.3L) : 0.1L;
+    cases.push_back(c);
+  }
+  return cases;
+}
+
+// The substep count advance picks for a case, or 100 for a failure.
+int substeps_of(const Case& c) {
+  State full{}, fine{}, dydx{};
+  as_written::rk4_step(c.y, dydx, c.h, full, c.p);
+  as_written::rk4_step(c.y, dydx, c.h / 2, fine, c.p);
+  as_written::rk4_step(fine, dydx, c.h / 2, fine, c.p);
+  long double err_max = 0;
+  for (int i = 1; i <= lyap::n_dims; ++i)
+    err_max = std::fmax(err_max, std::fabs(full[i] - fine[i]));
+  return lyap::substep_count(err_max);
+}
+
+TEST(Advance, MatchesTheIntegratorAsWrittenBitForBit) {
+  std::map<int, int> substeps_seen;
+  int jittered = 0;
+  for (const Case& c : comparison_cases(11, 3000)) {
+    ++substeps_seen[substeps_of(c)];
+    lyap::Rng rng_expected = lyap::make_rng(3), rng_params = rng_expected,
+              rng_coeffs = rng_expected;
+    State expected{}, via_params{}, via_coeffs{};
+    State f_expected{}, f_params{}, f_coeffs{};
+    as_written::advance(c.y, f_expected, c.h, expected, c.p, rng_expected);
+    lyap::advance(c.y, f_params, c.h, via_params, c.p, rng_params);
+    State in_place = c.y;
+    lyap::advance(in_place, f_coeffs, c.h, in_place, lyap::model_coeffs(c.p), rng_coeffs);
+    via_coeffs = in_place;
+    jittered += rng_expected.draws > 0;
+    ASSERT_TRUE(as_written::same_bits(via_params, expected) &&
+                as_written::same_bits(via_coeffs, expected))
+        << "y = (" << c.y[1] << ", " << c.y[2] << ", " << c.y[3] << ", " << c.y[4] << ")";
+    ASSERT_TRUE(as_written::same_bits(f_params, f_expected) &&
+                as_written::same_bits(f_coeffs, f_expected));
+    ASSERT_EQ(rng_params.s, rng_expected.s);
+    ASSERT_EQ(rng_coeffs.s, rng_expected.s);
+  }
+  // The cases reach every branch: two half steps only, extra substeps, failure, jitter.
+  EXPECT_GT(substeps_seen[2], 0);
+  EXPECT_GT(substeps_seen[3] + substeps_seen[4] + substeps_seen[5], 0);
+  EXPECT_GT(substeps_seen[100], 0);
+  EXPECT_GT(jittered, 0);
+}
+
+TEST(AdvancePair, EqualsTwoAdvancesInTurnBitForBit) {
+  // Pairs as the trial makes them (a companion 5e-9 away) and pairs of unrelated states, so
+  // that the two members need different substep counts, or one fails alone.
+  const std::vector<Case> cases = comparison_cases(12, 2000);
+  int different_counts = 0, one_failed = 0, both_jittered = 0;
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    const Case& c = cases[i];
+    Case other = cases[(i * 7 + 3) % cases.size()];
+    other.p = c.p;
+    other.h = c.h;
+    if (i % 50 == 0) {
+      other.y = cases[(i + 50) % cases.size()].y;  // both at fixed points: both jitter
+    } else if (i % 2 == 0) {
+      for (int j = 1; j <= lyap::n_dims; ++j) other.y[j] = c.y[j] + 5e-9L;
+    }
+    const int n_a = substeps_of(c), n_b = substeps_of(other);
+    different_counts += n_a != n_b;
+    one_failed += (n_a == 100) != (n_b == 100);
+
+    lyap::Rng rng_expected = lyap::make_rng(4), rng = rng_expected;
+    State a_expected{}, b_expected{}, f_expected{};
+    as_written::advance(c.y, f_expected, c.h, a_expected, c.p, rng_expected);
+    const auto draws_after_a = rng_expected.draws;
+    as_written::advance(other.y, f_expected, c.h, b_expected, c.p, rng_expected);
+    both_jittered += draws_after_a > 0 && rng_expected.draws > draws_after_a;
+
+    State a = c.y, b = other.y, f{};
+    lyap::advance_pair(a, b, f, c.h, lyap::model_coeffs(c.p), rng);
+    ASSERT_TRUE(as_written::same_bits(a, a_expected)) << "case " << i;
+    ASSERT_TRUE(as_written::same_bits(b, b_expected)) << "case " << i;
+    ASSERT_TRUE(as_written::same_bits(f, f_expected)) << "case " << i;
+    ASSERT_EQ(rng.s, rng_expected.s) << "case " << i;
+    ASSERT_EQ(rng.draws, rng_expected.draws) << "case " << i;
+  }
+  EXPECT_GT(different_counts, 0);
+  EXPECT_GT(one_failed, 0);
+  EXPECT_GT(both_jittered, 0);
 }
 
 }  // namespace

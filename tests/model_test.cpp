@@ -1,10 +1,12 @@
 #include <cmath>
 #include <limits>
+#include <random>
 
 #include <gtest/gtest.h>
 
 #include "numerics/numerics.hpp"
 #include "tests/extended_near.hpp"
+#include "tests/model_as_written.hpp"
 
 namespace {
 
@@ -124,6 +126,63 @@ TEST(Invariant, IsConservedAlongTheFlow) {
   lyap::Rng rng = lyap::make_rng(1);
   for (int step = 0; step < 100; ++step) lyap::advance(x, f, 0.1L, x, typical_params, rng);
   EXPECT_EXT_NEAR(lyap::invariant(x, typical_params), e_start, 1e-7L * std::fabs(e_start));
+}
+
+TEST(ModelDerivs, WorkedOutParametersGiveTheBitsOfTheEquationsAsWritten) {
+  // Random parameter sets and states over and beyond the region trials visit, then states
+  // at the singularities and with non-finite or out-of-range components.
+  std::mt19937_64 gen(314159);
+  auto uniform = [&gen](long double lo, long double hi) {
+    return lo + (hi - lo) * std::ldexp(static_cast<long double>(gen()), -64);
+  };
+  constexpr long double inf = std::numeric_limits<long double>::infinity();
+  constexpr long double nan = std::numeric_limits<long double>::quiet_NaN();
+  const State edge_states[] = {
+      {0, 0, 1, 0.5L, 1},
+      {0, 1, 1, 0.5L, 0},
+      {0, 1, 1, 0.5L, -2},
+      {0, 1, 1, 0.5L, -1e-30L},
+      {0, -0.0L, 0, -0.0L, 0},
+      {0, 1e-1000L, 1, 2, 3},
+      {0, 1, 1, 3e7L, 1},
+      {0, 1, 1, -1e300L, 1},
+      {0, nan, 1, 1, 1},
+      {0, 1, inf, 1, 1},
+      {0, 1, 1, inf, 1},
+      {0, 1, 1, 1, inf},
+      {0, 1e2000L, 1, 1, 1e-2000L},
+      {0, 2, -1.1L, 0.1L, 1.1L},
+      {0, 1, 1, 1, 2.55L},
+  };
+  const Params edge_params[] = {typical_params,
+                                {0, 1.000136L, 0.5L, 2.55L, 0, 0.47L},
+                                {0, 0.5L, 0.5L, 1, 2, 0},
+                                {0, 1.000136L, 0.5L, -3.7L, -1.25L, 1e-6L},
+                                {0, 1.000136L, 0.5L, 0, 1e-9L, 40}};
+
+  auto expect_same = [](const State& x, const Params& p) {
+    State expected{}, via_params{}, via_coeffs{};
+    as_written::model_derivs(x, expected, p);
+    lyap::model_derivs(x, via_params, p);
+    lyap::model_derivs(x, via_coeffs, lyap::model_coeffs(p));
+    return as_written::same_bits(via_params, expected) &&
+           as_written::same_bits(via_coeffs, expected);
+  };
+  for (int i = 0; i < 200000; ++i) {
+    const Params p = {0, 1.000136L, 0.5L, uniform(-5, 5), uniform(-3, 3), uniform(0, 5)};
+    const State x = {0, uniform(0.05L, 8), uniform(-4, 4), uniform(-3000, 3000),
+                     uniform(-0.5L, 12)};
+    ASSERT_TRUE(expect_same(x, p))
+        << "x = (" << x[1] << ", " << x[2] << ", " << x[3] << ", " << x[4] << "), p3..p5 = " << p[3]
+        << ", " << p[4] << ", " << p[5];
+  }
+  for (const Params& p : edge_params) {
+    for (const State& x : edge_states) {
+      EXPECT_TRUE(expect_same(x, p))
+          << "x = (" << x[1] << ", " << x[2] << ", " << x[3] << ", " << x[4]
+          << "), p3..p5 = " << p[3] << ", " << p[4] << ", " << p[5];
+    }
+  }
 }
 
 }  // namespace

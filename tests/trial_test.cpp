@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstring>
 #include <limits>
 #include <memory>
+#include <tuple>
 
 #include "driver/search.hpp"
+#include "tests/model_as_written.hpp"
 
 namespace lyap {
 namespace {
@@ -162,6 +166,139 @@ TEST(JudgeHistories, OutwardMotionSkipsTheCheck) {
   EXPECT_EQ(judge_histories(*s), Check::go_on);
   EXPECT_EQ(s->radial_rate, 1);
   EXPECT_EQ(s->le, 42);
+}
+
+// The trial loop as written, on the integrator and model as written: each trajectory advanced
+// on its own, every derivative evaluated from p.
+void trial_as_written(RunState& s, Rng& rng) {
+  s.step = 0;
+  s.le_sum = 0;
+  s.div_sum = 0;
+  s.n_samples = 0;
+  s.k_aux = k_aux(s.p);
+  s.invariant_start = invariant(s.x, s.p);
+  for (;;) {
+    s.step += 1;
+    as_written::advance(s.x, s.f, dt, s.x, s.p, rng);
+    as_written::advance(s.x_near, s.f, dt, s.x_near, s.p, rng);
+    if (!(s.x[1] >= 0.1L) || !(s.x[4] > 0)) {
+      s.step = 9;
+      return;
+    }
+    long double sep = 0;
+    for (int i = 1; i <= n_dims; ++i) {
+      if (i < n_dims && std::fabs(s.x[i]) > x_limit) {
+        s.step = 6;
+        return;
+      }
+      s.dx[i] = s.x_near[i] - s.x[i];
+      sep += s.dx[i] * s.dx[i];
+    }
+    if (sep > eps) {
+      s.step = 1;
+      return;
+    }
+    s.growth = ext_sqrt(sep / s.eps_sq);
+    if (!(s.growth > 0)) {
+      s.step = 4;
+      return;
+    }
+    for (int i = 1; i <= n_dims; ++i) s.x_near[i] = round_dec(s.x[i] - s.dx[i] / s.growth, 18);
+    if (s.step >= n_window) {
+      s.le_sum += ext_ln(s.growth);
+      s.n_samples += 1;
+      for (int i = 1; i <= n_dims; ++i) {
+        const long double saved = s.x[i];
+        s.x[i] = s.x[i] - eps * 0.5L;
+        as_written::model_derivs(s.x, s.f, s.p);
+        const long double fm = s.f[i];
+        s.x[i] = s.x[i] + eps;
+        as_written::model_derivs(s.x, s.f, s.p);
+        s.div_sum += (s.f[i] - fm) / eps;
+        s.x[i] = saved;
+      }
+      s.le = s.le_sum / (s.n_samples * dt);
+      s.div_mean = s.div_sum / s.n_samples;
+      const long slot = s.n_samples % n_window;
+      s.x1_hist[slot] = s.x[1];
+      s.le_hist[slot] = s.le;
+      if (s.n_samples >= n_window && slot == n_window - 1 && judge_histories(s) != Check::go_on) {
+        return;
+      }
+    }
+    if (s.step > max_steps) {
+      s.step = 5;
+      return;
+    }
+    as_written::model_derivs(s.x, s.f, s.p);
+    long double speed = 0;
+    for (int i = 1; i <= n_dims; ++i) speed += std::fabs(s.f[i]) / (std::fabs(s.x[i]) + 1);
+    if (!(speed >= widen(1e-4f))) {
+      s.step = 7;
+      return;
+    }
+  }
+}
+
+bool same_value(long double a, long double b) {
+  return std::memcmp(&a, &b, 10) == 0;
+}
+
+bool same_history(const History& a, const History& b) {
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (!same_value(a[i], b[i])) return false;
+  }
+  return true;
+}
+
+TEST(RunTrial, LeavesTheBitsOfTheTrialAsWritten) {
+  // Trials ending with each kind of code, two of them after the first check (20000 samples
+  // of the divergence estimate), compared in every value the trial leaves behind.
+  struct Start {
+    const char* what;
+    Params p;
+    State x;
+    long double near_offset;
+  };
+  const Start starts[] = {
+      {"code 2", {0, 1.000136L, 0.5L, -0.15L, 0.01L, 1.39L}, {0, 3.3L, 1.2L, -1.3L, 0.1L}, eps / 2},
+      {"code 8", {0, 0.5L, 0.5L, 0, 1, -0.003984L}, {0, 1, 0, 10, 1.984L}, eps / 2},
+      {"code 9", model_p, {0, -1, 0, 0.1L, 1.1L}, eps / 2},
+      {"code 6", model_p, {0, 2, -1.1L, 5000, 1.1L}, eps / 2},
+      {"code 7", uncoupled_p, {0, 1, 0, 0, 2}, eps / 2},
+      {"code 1", model_p, bounded_x, 1e-3L},
+      {"code 4", model_p, bounded_x, 0},
+  };
+  for (const Start& start : starts) {
+    auto fast = trial_from(start.p, start.x);
+    for (int j = 1; j <= n_dims; ++j) fast->x_near[j] = fast->x[j] + start.near_offset;
+    auto plain = std::make_unique<RunState>(*fast);
+    Rng rng_fast = make_rng(5.0L), rng_plain = rng_fast;
+    run_trial(*fast, rng_fast);
+    trial_as_written(*plain, rng_plain);
+
+    EXPECT_EQ(fast->step, plain->step) << start.what;
+    EXPECT_EQ(fast->n_samples, plain->n_samples) << start.what;
+    for (const auto& [name, a, b] :
+         {std::tuple{"le", fast->le, plain->le},
+          {"le_range", fast->le_range, plain->le_range},
+          {"le_sum", fast->le_sum, plain->le_sum},
+          {"div_sum", fast->div_sum, plain->div_sum},
+          {"div_mean", fast->div_mean, plain->div_mean},
+          {"x1_range", fast->x1_range, plain->x1_range},
+          {"growth", fast->growth, plain->growth},
+          {"radial_rate", fast->radial_rate, plain->radial_rate},
+          {"invariant_start", fast->invariant_start, plain->invariant_start}}) {
+      EXPECT_TRUE(same_value(a, b)) << start.what << ": " << name << " " << a << " vs " << b;
+    }
+    EXPECT_TRUE(as_written::same_bits(fast->x, plain->x)) << start.what;
+    EXPECT_TRUE(as_written::same_bits(fast->x_near, plain->x_near)) << start.what;
+    EXPECT_TRUE(as_written::same_bits(fast->f, plain->f)) << start.what;
+    EXPECT_TRUE(as_written::same_bits(fast->dx, plain->dx)) << start.what;
+    EXPECT_TRUE(same_history(fast->le_hist, plain->le_hist)) << start.what;
+    EXPECT_TRUE(same_history(fast->x1_hist, plain->x1_hist)) << start.what;
+    EXPECT_EQ(rng_fast.s, rng_plain.s) << start.what;
+  }
 }
 
 }  // namespace
