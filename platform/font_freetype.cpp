@@ -76,6 +76,19 @@ class FreeTypeFont final : public Font {
   std::array<Glyph, 256> glyphs_;
 };
 
+// The fontconfig configuration, loaded on first use and released at exit: fontconfig's own
+// default configuration would stay allocated for good, which leak checkers rightly report.
+FcConfig* font_config() {
+  struct Holder {
+    FcConfig* config = FcInitLoadConfigAndFonts();
+    ~Holder() {
+      if (config != nullptr) FcConfigDestroy(config);
+    }
+  };
+  static Holder holder;
+  return holder.config;
+}
+
 bool same_family(const char* a, std::string_view b) {
   if (std::string_view(a).size() != b.size()) return false;
   for (std::size_t i = 0; i < b.size(); ++i) {
@@ -90,16 +103,18 @@ bool same_family(const char* a, std::string_view b) {
 // chosen here, not by its substitution rules.
 bool match_face(std::string_view family, bool bold, bool any_family, std::string& file,
                 int& index) {
+  FcConfig* config = font_config();
+  if (config == nullptr) return false;
   FcPattern* pattern = FcPatternCreate();
   if (pattern == nullptr) return false;
   const std::string name(family);
   FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(name.c_str()));
   FcPatternAddInteger(pattern, FC_WEIGHT, bold ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
   FcPatternAddInteger(pattern, FC_SLANT, FC_SLANT_ROMAN);
-  FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
+  FcConfigSubstitute(config, pattern, FcMatchPattern);
   FcDefaultSubstitute(pattern);
   FcResult result = FcResultNoMatch;
-  FcPattern* match = FcFontMatch(nullptr, pattern, &result);
+  FcPattern* match = FcFontMatch(config, pattern, &result);
   FcPatternDestroy(pattern);
   if (match == nullptr) return false;
 
