@@ -95,22 +95,46 @@ void model_derivs(const State& x, State& f, const Params& p);
 // formed by the same operations as in the equations, so the derivative from them is bit for
 // bit the one from p, without a handful of divisions in every one of the millions of calls.
 struct ModelCoeffs {
-  long double p1 = 0, p3 = 0, p4 = 0, p5 = 0;
-  long double k = 0;             // p4 (p2 - 1) / p2^2
-  long double k_prime = 0;       // k / p4
-  long double e = 0;             // 1 - p1 / p2
-  long double half_e = 0;        // e / 2
-  long double two_p4 = 0;        // 2 p4, the angle's factor
-  long double p4_sq = 0;         // p4 p4
-  long double four_p4_sq = 0;    // 4 p4 p4
-  long double p1_k_sq = 0;       // p1 (k k)
-  long double p2_minus_1 = 0;    // p2 - 1
-  long double quarter_p1 = 0;    // p1 / 4
-  long double f3_constant = 0;   // e (p2 - 2) / (2 p2)
-  long double minus_2_p4_e = 0;  // -2 p4 e
+  enum Factor {
+    p1,
+    p3,
+    p4,
+    p5,
+    k,             // p4 (p2 - 1) / p2^2
+    k_prime,       // k / p4
+    e,             // 1 - p1 / p2
+    half_e,        // e / 2
+    two_p4,        // 2 p4, the angle's factor
+    p4_sq,         // p4 p4
+    four_p4_sq,    // 4 p4 p4
+    p1_k_sq,       // p1 (k k)
+    p2_minus_1,    // p2 - 1
+    quarter_p1,    // p1 / 4
+    f3_constant,   // e (p2 - 2) / (2 p2)
+    minus_2_p4_e,  // -2 p4 e
+    n_factors
+  };
+  std::array<long double, n_factors> value{};
+  // The same factors as exact sums of two doubles, when every one of them has that form
+  // (split): the model then loads each as two doubles and an add, which costs the x87 a
+  // fraction of one 10-byte load.
+  std::array<double, n_factors> hi{}, lo{};
+  bool split = false;
 };
 ModelCoeffs model_coeffs(const Params& p);
 void model_derivs(const State& x, State& f, const ModelCoeffs& m);
+
+// The sine and cosine of the model's angle 2 p4 x3. States that share x3 share them, and the
+// model given them computes the rest bit for bit as model_derivs does.
+struct ModelAngle {
+  long double sin_a = 0, cos_a = 0;
+};
+ModelAngle model_angle(long double x3, const ModelCoeffs& m);
+void model_derivs(const State& x, const ModelAngle& angle, State& f, const ModelCoeffs& m);
+// Single components, the same bits as those of model_derivs: the trial's divergence estimate
+// differences f3 across x3 and f4 across x4 and needs nothing else there.
+long double model_f3(const State& x, const ModelAngle& angle, const ModelCoeffs& m);
+long double model_f4(const State& x, const ModelAngle& angle, const ModelCoeffs& m);
 
 // ---- The integrator ---------------------------------------------------------------------
 
@@ -130,12 +154,11 @@ void rk4_step(const State& y, State& dydx, long double h, State& y_out, const Mo
 void advance(const State& y, State& dydx, long double h, State& y_out, const ModelCoeffs& m,
              Rng& rng);
 
-// advance(a, dydx, h, a) followed by advance(b, dydx, h, b), with the same results to the
-// last bit, the same random draws in the same order, and dydx left as the second call leaves
-// it. The two trajectories are independent, so their Runge-Kutta stages are taken side by
-// side, and the processor overlaps two evaluations of the model where one alone leaves it
-// waiting on long chains of dependent extended-precision operations.
-void advance_pair(State& a, State& b, State& dydx, long double h, const ModelCoeffs& m, Rng& rng);
+// advance with dy_start already holding the model's derivative at y, as model_derivs gives
+// it: the result is the same to the last bit, one evaluation of the model cheaper. The trial
+// has that derivative from its speed test. dy_start may be dydx itself.
+void advance_from(const State& y, const State& dy_start, State& dydx, long double h, State& y_out,
+                  const ModelCoeffs& m, Rng& rng);
 
 // The failure mark of advance.
 inline constexpr long double failure_mark = 1e99L;

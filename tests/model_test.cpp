@@ -158,15 +158,27 @@ TEST(ModelDerivs, WorkedOutParametersGiveTheBitsOfTheEquationsAsWritten) {
                                 {0, 1.000136L, 0.5L, 2.55L, 0, 0.47L},
                                 {0, 0.5L, 0.5L, 1, 2, 0},
                                 {0, 1.000136L, 0.5L, -3.7L, -1.25L, 1e-6L},
-                                {0, 1.000136L, 0.5L, 0, 1e-9L, 40}};
+                                {0, 1.000136L, 0.5L, 0, 1e-9L, 40},
+                                {0, 1.000136L, 0.5L, -0.0L, 0.58L, 0.47L},
+                                {0, 1.000136L, 0.5L, 2.55L, 0.58L, 1e-2000L}};
 
+  // Every way the program evaluates the model: from p, from the worked-out factors, with
+  // the angle's sine and cosine given, and the single components f3 and f4.
   auto expect_same = [](const State& x, const Params& p) {
-    State expected{}, via_params{}, via_coeffs{};
+    State expected{}, via_params{}, via_coeffs{}, via_angle{};
     as_written::model_derivs(x, expected, p);
     lyap::model_derivs(x, via_params, p);
-    lyap::model_derivs(x, via_coeffs, lyap::model_coeffs(p));
+    const lyap::ModelCoeffs m = lyap::model_coeffs(p);
+    lyap::model_derivs(x, via_coeffs, m);
+    const lyap::ModelAngle angle = lyap::model_angle(x[3], m);
+    lyap::model_derivs(x, angle, via_angle, m);
+    State components = expected;
+    components[3] = lyap::model_f3(x, angle, m);
+    components[4] = lyap::model_f4(x, angle, m);
     return as_written::same_bits(via_params, expected) &&
-           as_written::same_bits(via_coeffs, expected);
+           as_written::same_bits(via_coeffs, expected) &&
+           as_written::same_bits(via_angle, expected) &&
+           as_written::same_bits(components, expected);
   };
   for (int i = 0; i < 200000; ++i) {
     const Params p = {0, 1.000136L, 0.5L, uniform(-5, 5), uniform(-3, 3), uniform(0, 5)};
