@@ -15,10 +15,21 @@ long double rounded_sign(long double c) {
   return static_cast<long double>((r > 0) - (r < 0));
 }
 
-void draw_parameters(RunState& s, Rng& rng) {
-  for (;;) {
+long draw_parameters(RunState& s, Rng& rng) {
+  for (long drawn = 1;; ++drawn) {
+    // Once the values drawn so far are over the budget on their own, the set is lost: the rest
+    // of it still consumes its random numbers, but no deviate is worked out. Neither is the
+    // deviate of the fixed parameters p(1) and p(2), whose drawn values are overwritten.
+    Params so_far{};
+    so_far[1] = fixed_p1;
+    so_far[2] = fixed_p2;
+    bool over_budget = false;
     for (int i = 1; i <= n_params; ++i) {
       const long double u = rnd(rng);
+      if (i <= 2 || over_budget) {
+        skip_gauss_rnd(rng);
+        continue;
+      }
       const long d =
           u * n_params < 4 ? std::min(s.p_decimals[i] + 1, s.max_decimals) : s.p_decimals[i];
       const long double c = s.p_centre[i];
@@ -26,20 +37,22 @@ void draw_parameters(RunState& s, Rng& rng) {
       const long double g = gauss_rnd(rng);
       s.p[i] = round_dec(c + std::max(std::fabs(c), 1.0L) * perturb_scale * (g - zero_pull * sign),
                          static_cast<int>(d));
+      so_far[i] = s.p[i];
+      if (i < n_params && digit_sum(so_far) > s.max_digit_sum) over_budget = true;
     }
-    // The fixed parameters still consumed their random numbers above.
+    if (over_budget) continue;
     s.p[1] = fixed_p1;
     s.p[2] = fixed_p2;
     if (digit_sum(s.p) > s.max_digit_sum) continue;
     if (s.p[1] <= 1 || s.p[5] <= 0) continue;
-    return;
+    return drawn;
   }
 }
 
 }  // namespace
 
-void draw_candidate(RunState& s, Rng& rng) {
-  draw_parameters(s, rng);
+long draw_candidate(RunState& s, Rng& rng) {
+  const long drawn = draw_parameters(s, rng);
   s.x_near.fill(0);
   s.dx.fill(0);
   s.le_hist.fill(0);
@@ -48,6 +61,7 @@ void draw_candidate(RunState& s, Rng& rng) {
     s.x[j] = s.x_start[j];
     s.x_near[j] = s.x[j] + eps / std::sqrt(static_cast<long double>(n_dims));
   }
+  return drawn;
 }
 
 long decimals_needed(long double v) {

@@ -7,7 +7,8 @@ namespace lyap {
 
 // Draws p(3..5) around the centres until a set passes the budget and the domain tests, then
 // the initial condition x_start around x_centre, with x and the companion x_near set up.
-void draw_candidate(RunState& s, Rng& rng);
+// Returns the number of parameter sets drawn, the accepted one included.
+long draw_candidate(RunState& s, Rng& rng);
 
 // Runs the two-trajectory Lyapunov test from x and x_near. Leaves the end code 1..9 in
 // s.step, or the step count of a success (29998 + 10000 k).

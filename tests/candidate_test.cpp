@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 
@@ -128,6 +129,70 @@ TEST(DrawCandidate, DecimalsGrowByOneAtMostUpToTheCap) {
     EXPECT_TRUE(has_decimals(s->p[3], 1)) << s->p[3];
     EXPECT_TRUE(has_decimals(s->p[4], 4)) << s->p[4];
     EXPECT_TRUE(has_decimals(s->p[5], 6)) << s->p[5];
+  }
+}
+
+// The parameter draw as written: every deviate worked out, the set judged once it is whole.
+long draw_parameters_as_written(RunState& s, Rng& rng) {
+  for (long drawn = 1;; ++drawn) {
+    for (int i = 1; i <= n_params; ++i) {
+      const long double u = rnd(rng);
+      const long d =
+          u * n_params < 4 ? std::min(s.p_decimals[i] + 1, s.max_decimals) : s.p_decimals[i];
+      const long double c = s.p_centre[i];
+      const long double r = std::rint(c);
+      const long double sign = static_cast<long double>((r > 0) - (r < 0));
+      const long double g = gauss_rnd(rng);
+      s.p[i] = round_dec(c + std::max(std::fabs(c), 1.0L) * perturb_scale * (g - zero_pull * sign),
+                         static_cast<int>(d));
+    }
+    s.p[1] = fixed_p1;
+    s.p[2] = fixed_p2;
+    if (digit_sum(s.p) > s.max_digit_sum) continue;
+    if (s.p[1] <= 1 || s.p[5] <= 0) continue;
+    return drawn;
+  }
+}
+
+TEST(DrawCandidate, DrawsTheSetsAndConsumesTheNumbersOfTheDrawAsWritten) {
+  // From the start-up state and from tight budgets after a success, where most sets are
+  // rejected part way: the accepted sets, the start points, the count of sets drawn and the
+  // generator afterwards all agree.
+  struct Search {
+    long budget;
+    Params found;  // the last success; none for the start-up state
+  };
+  const Search searches[] = {{25, {}},
+                             {17, {0, 1.000136L, 0.5L, 2, 1, 2}},
+                             {20, {0, 1.000136L, 0.5L, 2.5L, 0.5L, 1}},
+                             {14, {0, 1.000136L, 0.5L, 0, 1, 1}}};
+  for (const Search& search : searches) {
+    auto s = fresh_state();
+    if (search.budget != 25) {
+      s->p = search.found;
+      adapt_centres(*s);
+      s->max_digit_sum = search.budget;
+    }
+    s->x_centre = {0, 2, -1.1L, 0.1L, 1.1L};
+    Rng rng = make_rng(static_cast<long double>(search.budget)), rng_expected = rng;
+    auto expected = std::make_unique<RunState>(*s);
+    long rejected = 0;
+    for (int trial = 0; trial < 300; ++trial) {
+      const long drawn = draw_candidate(*s, rng);
+      const long drawn_expected = draw_parameters_as_written(*expected, rng_expected);
+      for (int j = 1; j <= n_dims; ++j) {
+        expected->x_start[j] =
+            round_dec(expected->x_centre[j] + gauss_rnd(rng_expected) * perturb_scale, 1);
+      }
+      rejected += drawn - 1;
+      ASSERT_EQ(drawn, drawn_expected) << "budget " << search.budget << ", trial " << trial;
+      ASSERT_EQ(s->p, expected->p) << "budget " << search.budget << ", trial " << trial;
+      ASSERT_EQ(s->x_start, expected->x_start) << "budget " << search.budget;
+      ASSERT_EQ(rng.s, rng_expected.s) << "budget " << search.budget << ", trial " << trial;
+    }
+    if (search.budget < 25) {
+      EXPECT_GT(rejected, 300) << search.budget;
+    }
   }
 }
 
