@@ -1,5 +1,4 @@
 #include <cmath>
-#include <cstring>
 
 #include "numerics/numerics.hpp"
 #include "numerics/trig.hpp"
@@ -72,7 +71,7 @@ ModelCoeffs model_coeffs(const Params& p) {
     m.hi[i] = static_cast<double>(v[i]);
     m.lo[i] = static_cast<double>(v[i] - m.hi[i]);
     const long double joined = static_cast<long double>(m.hi[i]) + m.lo[i];
-    if (std::memcmp(&joined, &v[i], 10) != 0) m.split = false;
+    if (!(joined == v[i] && std::signbit(joined) == std::signbit(v[i]))) m.split = false;
   }
   return m;
 }

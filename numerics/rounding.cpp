@@ -1,5 +1,7 @@
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <limits>
 
 #include "numerics/numerics.hpp"
@@ -18,12 +20,28 @@ constexpr std::array<long double, 19> powers_of_ten = {
     1e0L,  1e1L,  1e2L,  1e3L,  1e4L,  1e5L,  1e6L,  1e7L,  1e8L, 1e9L,
     1e10L, 1e11L, 1e12L, 1e13L, 1e14L, 1e15L, 1e16L, 1e17L, 1e18L};
 
+// Adding 1.5 x 2^63 to a value below 2^62 in size rounds it to an integer (to nearest, halves
+// to even, as rint does) that then sits in the low bits of the 64-bit significand. Reading it
+// from there avoids the x87 conversion, which switches the rounding mode twice and costs
+// more than the rest of a pixel operation.
+constexpr long double round_shift = 0x1.8p63L;
+constexpr long double shift_limit = 0x1p62L;
+
 template <class Int>
 Int saturating_round(long double v) {
   if (std::isnan(v)) return 0;
-  const long double r = std::rint(v);
   constexpr Int lo = std::numeric_limits<Int>::min();
   constexpr Int hi = std::numeric_limits<Int>::max();
+  if (std::fabs(v) < shift_limit) {
+    const long double shifted = v + round_shift;
+    std::uint64_t significand;
+    std::memcpy(&significand, &shifted, sizeof significand);
+    const auto n = static_cast<std::int64_t>(significand - 0xC000000000000000u);
+    if (n <= lo) return lo;
+    if (n >= hi) return hi;
+    return static_cast<Int>(n);
+  }
+  const long double r = std::rint(v);
   if (r <= static_cast<long double>(lo)) return lo;
   if (r >= static_cast<long double>(hi)) return hi;
   return static_cast<Int>(r);  // exact: r is an integer inside the range
