@@ -85,12 +85,33 @@ TEST(RoundToInteger, HalvesToEvenAndSaturates) {
   constexpr long long max = std::numeric_limits<long long>::max();
   constexpr long long min = std::numeric_limits<long long>::min();
   const Case cases[] = {
-      {0.5L, 0},      {1.5L, 2},          {2.5L, 2},
-      {-0.5L, 0},     {-1.5L, -2},        {-2.5L, -2},
-      {2.4999L, 2},   {-2.6L, -3},        {0x1p62L, 1LL << 62},
-      {0x1p63L, max}, {-0x1p63L, min},    {1e30L, max},
-      {-1e30L, min},  {inf, max},         {-inf, min},
-      {nan, 0},       {0x1p63L - 1, max}, {-0x1p63L + 0.5L, min},
+      {0.5L, 0},
+      {1.5L, 2},
+      {2.5L, 2},
+      {-0.5L, 0},
+      {-1.5L, -2},
+      {-2.5L, -2},
+      {2.4999L, 2},
+      {-2.6L, -3},
+      {0x1p62L, 1LL << 62},
+      {0x1p63L, max},
+      {-0x1p63L, min},
+      {1e30L, max},
+      {-1e30L, min},
+      {inf, max},
+      {-inf, min},
+      {nan, 0},
+      {0x1p63L - 1, max},
+      {-0x1p63L + 0.5L, min},
+      // Either side of 2^62, where the rounding switches method.
+      {0x1p62L - 0.5L, 1LL << 62},
+      {0x1p62L - 1.5L, (1LL << 62) - 2},
+      {-0x1p62L + 1.5L, -(1LL << 62) + 2},
+      {0x1p62L + 2, (1LL << 62) + 2},
+      {-0x1p62L - 1, -(1LL << 62) - 1},
+      {-0.0L, 0},
+      {1e-4000L, 0},
+      {-0.5000001L, -1},
   };
   for (const auto& c : cases) EXPECT_EQ(lyap::round_to_long(c.v), c.expected) << c.v;
 }
