@@ -20,12 +20,13 @@ constexpr std::array<long double, 19> powers_of_ten = {
     1e0L,  1e1L,  1e2L,  1e3L,  1e4L,  1e5L,  1e6L,  1e7L,  1e8L, 1e9L,
     1e10L, 1e11L, 1e12L, 1e13L, 1e14L, 1e15L, 1e16L, 1e17L, 1e18L};
 
-// Adding 1.5 x 2^63 to a value below 2^62 in size rounds it to an integer (to nearest, halves
-// to even, as rint does) that then sits in the low bits of the 64-bit significand. Reading it
-// from there avoids the x87 conversion, which switches the rounding mode twice and costs
-// more than the rest of a pixel operation.
+// Adding 1.5 x 2^63 to a value below 2^61 in size rounds it to an integer (to nearest, halves
+// to even, as rint does) that then sits in the low bits of the 64-bit significand; the sum
+// stays inside [2^63, 2^64), even when the rounding carries. Reading the integer from there
+// avoids the x87 conversion, which switches the rounding mode twice and costs more than the
+// rest of a pixel operation.
 constexpr long double round_shift = 0x1.8p63L;
-constexpr long double shift_limit = 0x1p62L;
+constexpr long double shift_limit = 0x1p61L;
 
 template <class Int>
 Int saturating_round(long double v) {

@@ -103,7 +103,10 @@ TEST(RoundToInteger, HalvesToEvenAndSaturates) {
       {nan, 0},
       {0x1p63L - 1, max},
       {-0x1p63L + 0.5L, min},
-      // Either side of 2^62, where the rounding switches method.
+      // Around 2^61, where the rounding switches method, and 2^62.
+      {0x1p61L - 0.5L, 1LL << 61},
+      {-0x1p61L + 0.5L, -(1LL << 61)},
+      {0x1p61L + 1, (1LL << 61) + 1},
       {0x1p62L - 0.5L, 1LL << 62},
       {0x1p62L - 1.5L, (1LL << 62) - 2},
       {-0x1p62L + 1.5L, -(1LL << 62) + 2},
