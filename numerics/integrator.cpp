@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "numerics/model_eval.hpp"
 #include "numerics/numerics.hpp"
 
 namespace lyap {
@@ -10,6 +11,7 @@ namespace {
 // rk4_step with dydx already holding the model's derivative at y. The full step, the first
 // half step and the first substep of advance all start from the same state, so they share
 // one evaluation of the model.
+template <bool split>
 void rk4_from(const State& y, const State& dydx, long double h, State& y_out,
               const ModelCoeffs& m) {
   // y_out is written only in the last loop, which reads y(i) just before writing y_out(i),
@@ -21,14 +23,14 @@ void rk4_from(const State& y, const State& dydx, long double h, State& y_out,
   const long double h_sixth = h / 6;
 
   for (int i = 1; i <= n_dims; ++i) y_trial[i] = y[i] + h_half * dydx[i];
-  model_derivs(y_trial, dy_trial, m);
+  model_detail::evaluate_all<split>(y_trial, m, dy_trial);
   for (int i = 1; i <= n_dims; ++i) y_trial[i] = y[i] + h_half * dy_trial[i];
-  model_derivs(y_trial, dy_mid, m);
+  model_detail::evaluate_all<split>(y_trial, m, dy_mid);
   for (int i = 1; i <= n_dims; ++i) {
     y_trial[i] = y[i] + h * dy_mid[i];
     dy_mid[i] = dy_mid[i] + dy_trial[i];
   }
-  model_derivs(y_trial, dy_trial, m);
+  model_detail::evaluate_all<split>(y_trial, m, dy_trial);
   for (int i = 1; i <= n_dims; ++i) {
     y_out[i] = y[i] + h_sixth * ((dy_trial[i] + dydx[i]) + 2 * dy_mid[i]);
   }
@@ -51,7 +53,11 @@ void rk4_step(const State& y, State& dydx, long double h, State& y_out, const Pa
 
 void rk4_step(const State& y, State& dydx, long double h, State& y_out, const ModelCoeffs& m) {
   model_derivs(y, dydx, m);
-  rk4_from(y, dydx, h, y_out, m);
+  if (m.split) {
+    rk4_from<true>(y, dydx, h, y_out, m);
+  } else {
+    rk4_from<false>(y, dydx, h, y_out, m);
+  }
 }
 
 int substep_count(long double err_max) {
@@ -75,6 +81,9 @@ void advance(const State& y, State& dydx, long double h, State& y_out, const Mod
   advance_from(y, dy_start, dydx, h, y_out, m, rng);
 }
 
+namespace {
+
+template <bool split>
 void advance_from(const State& y, const State& dy_start, State& dydx, long double h, State& y_out,
                   const ModelCoeffs& m, Rng& rng) {
   // Everything below reads the start state and its derivative from these copies, so y_out
@@ -83,9 +92,10 @@ void advance_from(const State& y, const State& dy_start, State& dydx, long doubl
   const State dy = dy_start;
   State y_fine{};
 
-  rk4_from(y_start, dy, h, y_out, m);
-  rk4_from(y_start, dy, h / 2, y_fine, m);
-  rk4_step(y_fine, dydx, h / 2, y_fine, m);
+  rk4_from<split>(y_start, dy, h, y_out, m);
+  rk4_from<split>(y_start, dy, h / 2, y_fine, m);
+  model_detail::evaluate_all<split>(y_fine, m, dydx);
+  rk4_from<split>(y_fine, dydx, h / 2, y_fine, m);
 
   const int n_sub = substep_count(largest_difference(y_out, y_fine));
   if (n_sub == 100) {
@@ -94,8 +104,11 @@ void advance_from(const State& y, const State& dy_start, State& dydx, long doubl
   }
   if (n_sub > 2) {
     const long double h_sub = h / n_sub;
-    rk4_from(y_start, dy, h_sub, y_fine, m);
-    for (int step = 1; step < n_sub; ++step) rk4_step(y_fine, dydx, h_sub, y_fine, m);
+    rk4_from<split>(y_start, dy, h_sub, y_fine, m);
+    for (int step = 1; step < n_sub; ++step) {
+      model_detail::evaluate_all<split>(y_fine, m, dydx);
+      rk4_from<split>(y_fine, dydx, h_sub, y_fine, m);
+    }
   }
 
   const long double n = n_sub;
@@ -105,6 +118,17 @@ void advance_from(const State& y, const State& dy_start, State& dydx, long doubl
     // A component at or next to exact zero gets a nudge far below any scale of the model,
     // so that no component rests at exactly zero.
     if (std::fabs(y_out[i]) < 1e-1000L) y_out[i] = y_out[i] + 1e-1000L * (rnd(rng) - 0.5L);
+  }
+}
+
+}  // namespace
+
+void advance_from(const State& y, const State& dy_start, State& dydx, long double h, State& y_out,
+                  const ModelCoeffs& m, Rng& rng) {
+  if (m.split) {
+    advance_from<true>(y, dy_start, dydx, h, y_out, m, rng);
+  } else {
+    advance_from<false>(y, dy_start, dydx, h, y_out, m, rng);
   }
 }
 
