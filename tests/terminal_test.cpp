@@ -267,18 +267,6 @@ TEST(TerminalConsole, KeysFromAPipeThatStaysOpen) {
   }
 }
 
-TEST(TerminalConsole, NoKeyPendingReturnsAtOnce) {
-  Pty pty;
-  auto on_terminal = open_terminal_console(pty.slave(), pty.slave());
-  EXPECT_EQ(on_terminal->read_key(), -1);
-  on_terminal.reset();
-
-  Pipe in;
-  OutputFile out;
-  auto on_pipe = open_terminal_console(in.read_end(), out.fd());
-  EXPECT_EQ(on_pipe->read_key(), -1);
-}
-
 TEST(TerminalConsole, EndOfInputMeansNoKeysEverAndNoWaiting) {
   Pipe in;
   OutputFile out;
