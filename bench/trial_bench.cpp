@@ -79,6 +79,20 @@ void BM_trial_drifting_plain(benchmark::State& state) {
 }
 BENCHMARK(BM_trial_drifting_plain)->Unit(benchmark::kMillisecond);
 
+// The model as the trial and the integrator call it: the parameter factors worked out once
+// per trial (BM_model_derivs works them out from p in every call).
+void BM_model_derivs_trial(benchmark::State& state) {
+  const lyap::ModelCoeffs m = lyap::model_coeffs(undecided_p);
+  lyap::State x = undecided_start;
+  lyap::State f{};
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(x);
+    lyap::model_derivs(x, f, m);
+    benchmark::DoNotOptimize(f);
+  }
+}
+BENCHMARK(BM_model_derivs_trial);
+
 // The run state at a budget: 25 is the start-up state (centres 1, two decimals); 17 is the
 // state after a success with p = (1.000136, 0.5, 2, 1, 2), whose digit sum is 17, started
 // from (2, -1.1, 0.1, 1.1).
