@@ -17,6 +17,8 @@
 #include <utility>
 #include <vector>
 
+#include "scratch.hpp"
+
 namespace lyap {
 namespace {
 
@@ -389,23 +391,12 @@ TEST(CanvasText, WithoutAFontTextIsSkipped) {
 
 // ---- Bitmap file --------------------------------------------------------------------------
 
-class ScratchDir : public ::testing::Test {
+class BitmapFile : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("canvas_test_" + std::to_string(::getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    std::filesystem::permissions(dir_, std::filesystem::perms::owner_all, ignored);
-    std::filesystem::remove_all(dir_, ignored);
-  }
-  std::string path(const std::string& name) const { return (dir_ / name).string(); }
+  std::string path(const std::string& name) const { return scratch_.file(name); }
 
-  std::filesystem::path dir_;
+  testing::ScratchDir scratch_;
+  const std::filesystem::path& dir_ = scratch_.path();
 };
 
 std::vector<unsigned char> read_bytes(const std::string& path) {
@@ -424,8 +415,6 @@ unsigned long field(const std::vector<unsigned char>& bytes, std::size_t offset,
   for (int k = size - 1; k >= 0; --k) v = v * 256 + bytes.at(offset + static_cast<std::size_t>(k));
   return v;
 }
-
-using BitmapFile = ScratchDir;
 
 TEST_F(BitmapFile, HeadersDescribeAnUncompressed24BitBottomUpImage) {
   Canvas canvas;

@@ -16,15 +16,15 @@
 #include <iterator>
 #include <string>
 
+#include "scratch.hpp"
+
 namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-std::string read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using lyap::testing::read_file;
+using lyap::testing::ScratchDir;
 
 class Session {
  public:
@@ -104,18 +104,14 @@ class Session {
   std::string output_;
 };
 
-fs::path scratch_dir() {
-  char pattern[] = "/tmp/lyapsearch-e2e-XXXXXX";
-  return mkdtemp(pattern) ? fs::path(pattern) : fs::path();
-}
-
 const std::string first_record = " 0" + std::string(13, ' ') + "25 \r\n";
 
 TEST(EndToEnd, StartsSearchesAndEndsOnEscape) {
-  const fs::path dir = scratch_dir();
-  ASSERT_FALSE(dir.empty());
-  { std::ofstream(dir / "lyapsearch.txt") << "results of an earlier run\r\n"; }
-  { std::ofstream(dir / "lyapsearch.dat") << " 0             25 \r\n 60            20 \r\n"; }
+  const ScratchDir scratch;
+  ASSERT_TRUE(scratch.ok());
+  const fs::path& dir = scratch.path();
+  lyap::testing::write_file(dir / "lyapsearch.txt", "results of an earlier run\r\n");
+  lyap::testing::write_file(dir / "lyapsearch.dat", " 0             25 \r\n 60            20 \r\n");
 
   // The shell records the terminal settings before and after the program.
   Session session(dir, "stty -g > before.txt; ./lyapsearch; rc=$?; stty -g > after.txt; exit $rc");
@@ -150,12 +146,12 @@ TEST(EndToEnd, StartsSearchesAndEndsOnEscape) {
       session.wait_for([&] { return fs::exists(dir / "after.txt"); }, std::chrono::seconds(10)));
   EXPECT_EQ(read_file(dir / "after.txt"), read_file(dir / "before.txt"));
   EXPECT_EQ(read_file(dir / "lyapsearch.txt"), "");
-  fs::remove_all(dir);
 }
 
 TEST(EndToEnd, HangingUpEndsTheProgram) {
-  const fs::path dir = scratch_dir();
-  ASSERT_FALSE(dir.empty());
+  const ScratchDir scratch;
+  ASSERT_TRUE(scratch.ok());
+  const fs::path& dir = scratch.path();
   Session session(dir, "exec ./lyapsearch");
   ASSERT_TRUE(session.started());
   ASSERT_TRUE(session.wait_for([&] { return read_file(dir / "lyapsearch.dat") == first_record; },
@@ -166,7 +162,6 @@ TEST(EndToEnd, HangingUpEndsTheProgram) {
   ASSERT_TRUE(session.wait_for([&] { return session.exited(status); }, std::chrono::seconds(60)));
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGHUP) << status;
   EXPECT_EQ(read_file(dir / "lyapsearch.txt"), "");
-  fs::remove_all(dir);
 }
 
 }  // namespace

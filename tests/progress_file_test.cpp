@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include "fakes.hpp"
+#include "scratch.hpp"
 
 namespace {
 
@@ -33,21 +34,13 @@ constexpr long double inf = std::numeric_limits<long double>::infinity();
 class ProgressFile : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/progress_file_test.XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    dir = pattern;
-    path = dir + "/lyapsearch.dat";
+    ASSERT_TRUE(scratch.ok());
+    dir = scratch.path().string();
+    path = scratch.file("lyapsearch.dat");
   }
-  void TearDown() override { std::system(("rm -rf '" + dir + "'").c_str()); }
 
-  std::string read() const {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  }
-  void write(const std::string& bytes) const {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-  }
+  std::string read() const { return lyap::testing::read_file(path); }
+  void write(const std::string& bytes) const { lyap::testing::write_file(path, bytes); }
   // Every record of the file, as the end of the run reads them.
   std::vector<std::pair<long double, long double>> records() const {
     std::vector<std::pair<long double, long double>> all;
@@ -65,6 +58,7 @@ class ProgressFile : public ::testing::Test {
     append_progress(path, max_digit_sum, run_clock, time);
   }
 
+  lyap::testing::ScratchDir scratch;
   std::string dir;
   std::string path;
   FakeClock time;

@@ -11,6 +11,7 @@
 
 #include "graphics/plots.hpp"
 #include "picture_checks.hpp"
+#include "scratch.hpp"
 
 namespace lyap {
 namespace {
@@ -23,9 +24,14 @@ using testing::text_mismatches;
 
 // One record as the program writes it: the time, spaces up to column 14, the budget.
 std::string record(long t, long v) {
-  std::string line = " " + std::to_string(t) + " ";
+  std::string line(" ");
+  line += std::to_string(t);
+  line += ' ';
   line.resize(std::max<std::size_t>(line.size(), 14), ' ');
-  return line + " " + std::to_string(v) + " \r\n";
+  line += ' ';
+  line += std::to_string(v);
+  line += " \r\n";
+  return line;
 }
 
 bool on_frame(int x, int y) {
@@ -35,13 +41,10 @@ bool on_frame(int x, int y) {
 class ProgressPlot : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/progress_plot_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    path_ = dir_ + "/run.dat";
+    ASSERT_TRUE(scratch_.ok());
+    path_ = scratch_.file("run.dat");
     start_canvas(canvas_, false);  // the plot itself clears it
   }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
 
   void write_file(const std::string& bytes) {
     std::ofstream out(path_, std::ios::binary | std::ios::trunc);
@@ -73,7 +76,7 @@ class ProgressPlot : public ::testing::Test {
     return text_size(probe, text).width;
   }
 
-  std::string dir_;
+  lyap::testing::ScratchDir scratch_;
   std::string path_;
   Canvas canvas_;
 };

@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "numerics/numerics.hpp"
+#include "scratch.hpp"
 
 namespace {
 
@@ -33,29 +34,19 @@ const State example_x = {0, 0.3L, -0.1L, 0.2L, 0.5L};
 class ResultsFile : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/results_file_test.XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    dir = pattern;
-    path = dir + "/lyapsearch.txt";
-  }
-  void TearDown() override {
-    ::chmod(dir.c_str(), 0755);
-    std::system(("rm -rf '" + dir + "'").c_str());
+    ASSERT_TRUE(scratch.ok());
+    dir = scratch.path().string();
+    path = scratch.file("lyapsearch.txt");
   }
 
-  std::string read() const {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  }
-  void write(const std::string& bytes) const {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-  }
+  std::string read() const { return lyap::testing::read_file(path); }
+  void write(const std::string& bytes) const { lyap::testing::write_file(path, bytes); }
   // The example success, with the exponent free to differ between calls.
   void append(const Params& p, std::string_view zeros, long double le = 0.0123L) const {
     append_result(path, p, 23, example_x, le, 0.0004L, -0.5678L, 190000, zeros, 0.99987654321L);
   }
 
+  lyap::testing::ScratchDir scratch;
   std::string dir;
   std::string path;
 };

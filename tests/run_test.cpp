@@ -14,18 +14,16 @@
 #include "report/digit_sum.hpp"
 #include "report/number_format.hpp"
 #include "report/results_file.hpp"
+#include "scratch.hpp"
 
 namespace lyap {
 namespace {
 
 using testing::ConsoleCall;
 using testing::FakeClock;
+using testing::read_file;
 using testing::RecordingConsole;
-
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using testing::ScratchDir;
 
 // What a scripted trial ends with.
 struct Outcome {
@@ -39,10 +37,9 @@ struct Outcome {
 class RunTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/lyapsearch-run-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir = pattern;
-    base = dir + "/lyaptest";
+    ASSERT_TRUE(scratch.ok());
+    dir = scratch.path().string();
+    base = scratch.file("lyaptest");
     clock.time_of_day = 45296.25L;
     clock.monotonic = 1000;
     env = std::make_unique<RunEnv>(console, clock, base);
@@ -54,7 +51,6 @@ class RunTest : public ::testing::Test {
       if (outcomes[next - 1].plot_drops) s.x[1] = failure_mark;
     };
   }
-  void TearDown() override { std::filesystem::remove_all(dir); }
 
   void play_outcome(RunState& s) {
     ASSERT_LT(next, outcomes.size()) << "the loop ran more trials than scripted";
@@ -79,6 +75,7 @@ class RunTest : public ::testing::Test {
     search_until_escape(*state, *env);
   }
 
+  ScratchDir scratch;
   std::string dir, base;
   RecordingConsole console;
   FakeClock clock;
