@@ -22,7 +22,8 @@
 // better than an ulp; the first few are held as exact sums of two doubles, which the FPU loads
 // several times faster than an extended constant. The low part lo enters to first order
 // (sin: lo (1 - r^2/2), cos: -r lo), and 1 - r^2/2 is formed with its rounding error carried,
-// so each result has one final rounding plus well under 0.3 ulp of accumulated error.
+// so each result has one final rounding plus well under 0.3 ulp of accumulated error. Angles
+// below 0.265 take shorter series (sincos_small).
 #pragma once
 
 #include <cmath>
@@ -68,6 +69,8 @@ constexpr long double reduce_limit = 1e6L;
 constexpr long double tiny_angle = 0x1p-33L;
 // Up to here k is 0 (a 2/pi < 1/2): the reduction would give r = a exactly, so it is skipped.
 constexpr long double no_reduction = 0.78L;
+// Up to here the shorter series of sincos_small are accurate enough (see there).
+constexpr long double small_angle = 0.265L;
 
 // 1/n!, rounded to nearest; up to 1/7! held as the exact sum of two doubles, defined in
 // trig.cpp so that no caller sees their values: a compiler that did would fold each pair back
@@ -127,6 +130,28 @@ inline void sincos_reduced(long double hi, long double lo, long double& sin_r, l
   cos_r = one_minus + (((1 - one_minus) - half_z) + (z * z * cos_series - hi * lo));
 }
 
+// sin and cos of r, |r| <= small_angle, which needs no reduction and no low part. Here the
+// terms fall off fast enough that the series stop after r^13 and r^14: the first omitted ones
+// are below 2^-67 and 2^-75 of the result (1/8 ulp at most), the correction to r is under
+// 1.2% of sin r and the one to 1 under 3.6% of cos r, so their few roundings add under 0.1 ulp
+// to the final one, and 1 - r^2/2 needs no carried error. From 1/6! on, the doubles nearest
+// the coefficients are accurate enough. Trajectories that keep 2 p4 x3 small spend all their
+// time here.
+inline void sincos_small(long double r, long double& sin_r, long double& cos_r) {
+  const SplitFactorials& f = split_factorials;
+  const long double z = r * r;
+  const long double sin_series =
+      joined(f.inv_fact_3) -
+      z * (joined(f.inv_fact_5) -
+           z * (f.inv_fact_7[0] - z * (inv_fact_9 - z * (inv_fact_11 - z * inv_fact_13))));
+  sin_r = r - z * r * sin_series;
+  const long double cos_series =
+      0.5L - z * (joined(f.inv_fact_4) -
+                  z * (f.inv_fact_6[0] -
+                       z * (inv_fact_8 - z * (inv_fact_10 - z * (inv_fact_12 - z * inv_fact_14)))));
+  cos_r = 1 - z * cos_series;
+}
+
 }  // namespace trig_detail
 
 inline void fast_sincos(long double a, long double& s, long double& c) {
@@ -138,6 +163,10 @@ inline void fast_sincos(long double a, long double& s, long double& c) {
   }
   // Along a trajectory the angle stays on one side of this test for long stretches, so the
   // branch predicts well.
+  if (size <= small_angle) {
+    sincos_small(a, s, c);
+    return;
+  }
   if (size <= no_reduction) {
     sincos_reduced(a, 0, s, c);
     return;

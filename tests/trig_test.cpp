@@ -137,6 +137,38 @@ TEST(FastSincos, WithinOneUlpWhereTheQuadrantChanges) {
   record.expect_within_one_ulp("halfway between multiples of pi/2");
 }
 
+TEST(FastSincos, WithinOneUlpOnBothSidesOfEverySeriesBoundary) {
+  // Below small_angle a shorter series takes over, below no_reduction the reduction is skipped:
+  // each boundary with its next thousand arguments on either side, random arguments within 1%
+  // of it, and random arguments spread evenly over the whole short-series range.
+  std::mt19937_64 gen(5150);
+  const long double boundaries[] = {lyap::trig_detail::small_angle,
+                                    lyap::trig_detail::no_reduction};
+  ErrorRecord record;
+  for (const long double boundary : boundaries) {
+    long double below = boundary, above = boundary;
+    for (int i = 0; i < 1000; ++i) {
+      for (const long double b : {below, above}) {
+        record.check(b);
+        record.check(-b);
+      }
+      below = std::nextafter(below, 0.0L);
+      above = std::nextafter(above, 2 * boundary);
+    }
+    std::uniform_real_distribution<long double> near(0.99L * boundary, 1.01L * boundary);
+    for (int i = 0; i < 200'000 / point_divisor; ++i) {
+      const long double a = near(gen);
+      record.check((gen() & 1) ? -a : a);
+    }
+  }
+  std::uniform_real_distribution<long double> short_series(0, lyap::trig_detail::small_angle);
+  for (int i = 0; i < 400'000 / point_divisor; ++i) {
+    const long double a = short_series(gen);
+    if (a >= lyap::trig_detail::tiny_angle) record.check((gen() & 1) ? -a : a);
+  }
+  record.expect_within_one_ulp("next to the series boundaries");
+}
+
 // The ten value bytes of a long double (the rest of its sixteen are padding).
 bool same_bits(long double a, long double b) {
   return std::memcmp(&a, &b, 10) == 0;
