@@ -38,11 +38,17 @@ LockedFile open_locked(const std::string& path, OpenMode mode) {
 
 bool write_once(const LockedFile& file, std::string_view bytes) {
   if (!file.is_open()) return false;
+  struct stat before {};
+  const bool sized = ::fstat(file.fd, &before) == 0;
   ssize_t written;
   do {
     written = ::write(file.fd, bytes.data(), bytes.size());
   } while (written < 0 && errno == EINTR);
-  return written >= 0 && static_cast<std::size_t>(written) == bytes.size();
+  if (written >= 0 && static_cast<std::size_t>(written) == bytes.size()) return true;
+  // A full disk (or a file size limit) can take part of a record. Cut it off again: we hold the
+  // lock, so the file still ends where it ended before, with whole records only.
+  if (written > 0 && sized) (void)!::ftruncate(file.fd, before.st_size);
+  return false;
 }
 
 }  // namespace lyap

@@ -38,7 +38,8 @@ struct LockedFile {
 LockedFile open_locked(const std::string& path, OpenMode mode);
 
 // The bytes in one write call, so a record is never split by a writer between two calls.
-// Returns false when nothing or only part could be written.
+// Returns false when nothing or only part could be written; a part is cut off again, so the
+// file never keeps half a record.
 bool write_once(const LockedFile& file, std::string_view bytes);
 
 }  // namespace lyap

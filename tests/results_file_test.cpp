@@ -9,6 +9,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -202,6 +203,34 @@ TEST_F(ResultsFile, UnwritablePlacesAreSkippedSilently) {
   struct stat info {};
   EXPECT_NE(::stat((dir + "/missing").c_str(), &info), 0);
   EXPECT_NE(::stat("/proc/lyapsearch_results.txt", &info), 0);
+}
+
+TEST_F(ResultsFile, FullDiskLeavesNoHalfLine) {
+  append(example_p, "00");
+  const std::string before = read();
+  // A child whose file size limit lets only part of the next line through, as a full disk
+  // would.
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{before.size() + 40, before.size() + 40};
+    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(77);
+    Params other = example_p;
+    other[3] = 0.38L;
+    append_result(path, other, 23, example_x, 0.0123L, 0.0004L, -0.5678L, 190000, "00", 1);
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  ASSERT_NE(WEXITSTATUS(status), 77);
+  EXPECT_EQ(read(), before);
+  // The next line that fits goes in whole.
+  Params other = example_p;
+  other[3] = 0.38L;
+  append(other, "00");
+  EXPECT_EQ(read().size(), 2 * before.size());
 }
 
 TEST_F(ResultsFile, FifoUnderTheNameDoesNotBlock) {
