@@ -41,7 +41,7 @@ inline void fast_sincos(long double a, long double& s, long double& c);
 // s = sin(a), c = cos(a), a in radians: fast_sincos, or the C library's sinl and cosl when
 // the build sets LYAPSEARCH_REFERENCE_TRIG, so that runs can be reproduced against the system
 // library.
-inline void model_sincos(long double a, long double& s, long double& c) {
+[[gnu::always_inline]] inline void model_sincos(long double a, long double& s, long double& c) {
 #if LYAPSEARCH_REFERENCE_TRIG
   s = std::sin(a);
   c = std::cos(a);
@@ -68,9 +68,12 @@ constexpr long double reduce_limit = 1e6L;
 // Below this, sin(a) rounds to a and cos(a) to 1 (r^3/6 and r^2/2 are below half an ulp).
 constexpr long double tiny_angle = 0x1p-33L;
 // Up to here k is 0 (a 2/pi < 1/2): the reduction would give r = a exactly, so it is skipped.
-constexpr long double no_reduction = 0.78L;
-// Up to here the shorter series of sincos_small are accurate enough (see there).
-constexpr long double small_angle = 0.265L;
+// Just below 0.78, with few enough significant bits to load as a single-precision constant
+// (an 80-bit constant load costs as much as several multiplications); likewise below.
+constexpr long double no_reduction = 0x1.8fp-1L;  // 0.779296875
+// Up to here the shorter series of sincos_small are accurate enough (see there): just below
+// 0.265.
+constexpr long double small_angle = 0x1.0fp-2L;  // 0.264648437...
 
 // 1/n!, rounded to nearest; up to 1/7! held as the exact sum of two doubles, defined in
 // trig.cpp so that no caller sees their values: a compiler that did would fold each pair back
@@ -137,7 +140,8 @@ inline void sincos_reduced(long double hi, long double lo, long double& sin_r, l
 // to the final one, and 1 - r^2/2 needs no carried error. From 1/6! on, the doubles nearest
 // the coefficients are accurate enough. Trajectories that keep 2 p4 x3 small spend all their
 // time here.
-inline void sincos_small(long double r, long double& sin_r, long double& cos_r) {
+[[gnu::always_inline]] inline void sincos_small(long double r, long double& sin_r,
+                                                long double& cos_r) {
   const SplitFactorials& f = split_factorials;
   const long double z = r * r;
   const long double sin_series =
@@ -154,7 +158,7 @@ inline void sincos_small(long double r, long double& sin_r, long double& cos_r) 
 
 }  // namespace trig_detail
 
-inline void fast_sincos(long double a, long double& s, long double& c) {
+[[gnu::always_inline]] inline void fast_sincos(long double a, long double& s, long double& c) {
   using namespace trig_detail;
   const long double size = std::fabs(a);
   if (!(size >= tiny_angle && size <= reduce_limit)) [[unlikely]] {
