@@ -43,11 +43,14 @@ void start_up(RunState& s, RunEnv& env) {
   s.n_found = 0;
 }
 
-bool handle_success(RunState& s, RunEnv& env) {
+namespace {
+
+// Everything an accepted success does, in order, unless the plot drops it.
+void handle_success(RunState& s, RunEnv& env) {
   report_success_start(env.console);
   env.plot(s, env.canvas, env.rng);
   // Not scaled, or carried off to infinity or NaN by the plot: drop the success.
-  if (!(std::fabs(s.x[1]) <= x_limit)) return false;
+  if (!(std::fabs(s.x[1]) <= x_limit)) return;
   s.n_found += 1;
   save_bitmap(env.canvas, env.bitmap_path());
 
@@ -67,8 +70,9 @@ bool handle_success(RunState& s, RunEnv& env) {
 
   adapt_centres(s);
   append_progress(env.progress_path(), s.max_digit_sum, s.clock, env.clock);
-  return true;
 }
+
+}  // namespace
 
 void search_until_escape(RunState& s, RunEnv& env) {
   for (;;) {

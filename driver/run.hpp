@@ -49,8 +49,6 @@ struct RunEnv {
 void start_up(RunState& s, RunEnv& env);
 // Runs trials until a trial ends with Escape pending.
 void search_until_escape(RunState& s, RunEnv& env);
-// Everything a success does, in order; returns false when the plot drops it.
-bool handle_success(RunState& s, RunEnv& env);
 // The trial count, the plot of the budget against time and its bitmap, the progress file
 // removed, and a wait for one last key.
 void end_of_run(RunState& s, RunEnv& env);
