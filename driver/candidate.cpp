@@ -16,17 +16,18 @@ long double rounded_sign(long double c) {
 }
 
 long draw_parameters(RunState& s, Rng& rng) {
+  // The digit sum is a sum over the elements, so the set is measured value by value as it is
+  // drawn, and the fixed elements only once.
+  const long fixed_terms =
+      digit_sum_term(s.p[0]) + digit_sum_term(fixed_p1) + digit_sum_term(fixed_p2);
   for (long drawn = 1;; ++drawn) {
     // Once the values drawn so far are over the budget on their own, the set is lost: the rest
     // of it still consumes its random numbers, but no deviate is worked out. Neither is the
     // deviate of the fixed parameters p(1) and p(2), whose drawn values are overwritten.
-    Params so_far{};
-    so_far[1] = fixed_p1;
-    so_far[2] = fixed_p2;
-    bool over_budget = false;
+    long total = fixed_terms;
     for (int i = 1; i <= n_params; ++i) {
       const long double u = rnd(rng);
-      if (i <= 2 || over_budget) {
+      if (i <= 2 || total > s.max_digit_sum) {
         skip_gauss_rnd(rng);
         continue;
       }
@@ -37,13 +38,11 @@ long draw_parameters(RunState& s, Rng& rng) {
       const long double g = gauss_rnd(rng);
       s.p[i] = round_dec(c + std::max(std::fabs(c), 1.0L) * perturb_scale * (g - zero_pull * sign),
                          static_cast<int>(d));
-      so_far[i] = s.p[i];
-      if (i < n_params && digit_sum(so_far) > s.max_digit_sum) over_budget = true;
+      total += digit_sum_term(s.p[i]);
     }
-    if (over_budget) continue;
     s.p[1] = fixed_p1;
     s.p[2] = fixed_p2;
-    if (digit_sum(s.p) > s.max_digit_sum) continue;
+    if (total > s.max_digit_sum) continue;
     if (s.p[1] <= 1 || s.p[5] <= 0) continue;
     return drawn;
   }

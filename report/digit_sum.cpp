@@ -74,6 +74,10 @@ long element_length(long double v) {
 
 }  // namespace
 
+long digit_sum_term(long double v) {
+  return element_length(v);
+}
+
 long digit_sum(const Params& p) {
   long total = 0;
   for (const long double v : p) total += element_length(v);
