@@ -6,10 +6,6 @@ namespace lyap {
 
 namespace {
 
-std::uint64_t rotl(std::uint64_t v, int k) {
-  return (v << k) | (v >> (64 - k));
-}
-
 // splitmix64 (Steele, Lea and Flood): a bijective mix, so distinct seeds give distinct
 // generator states, and four consecutive outputs are never all zero.
 std::uint64_t splitmix64(std::uint64_t& state) {
@@ -36,21 +32,6 @@ Rng make_rng(long double seed) {
   Rng rng;
   for (std::uint64_t& word : rng.s) word = splitmix64(mixed);
   return rng;
-}
-
-long double rnd(Rng& rng) {
-  auto& s = rng.s;
-  const std::uint64_t result = rotl(s[1] * 5, 7) * 9;
-  const std::uint64_t t = s[1] << 17;
-  s[2] ^= s[0];
-  s[3] ^= s[1];
-  s[1] ^= s[2];
-  s[0] ^= s[3];
-  s[2] ^= t;
-  s[3] = rotl(s[3], 45);
-  ++rng.draws;
-  // Exact: every 64-bit integer fits the extended significand.
-  return static_cast<long double>(result) * 0x1p-64L;
 }
 
 }  // namespace lyap
