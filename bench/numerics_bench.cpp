@@ -46,4 +46,13 @@ void BM_advance(benchmark::State& state) {
 }
 BENCHMARK(BM_advance);
 
+// The uniform source alone: with the count of numbers a draw consumes (BM_draw_candidate's
+// uniforms_per_trial) it gives the least a draw can cost, whatever else it does.
+void BM_rnd(benchmark::State& state) {
+  lyap::Rng rng = lyap::make_rng(12345.678L);
+  for (auto _ : state) benchmark::DoNotOptimize(lyap::rnd(rng));
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_rnd);
+
 }  // namespace

@@ -121,9 +121,12 @@ void BM_draw_candidate(benchmark::State& state) {
   if (s->max_digit_sum != state.range(0)) state.SkipWithError("budget not as intended");
   lyap::Rng rng = lyap::make_rng(7.25L);
   long drawn = 0;
+  const std::uint64_t draws_before = rng.draws;
   for (auto _ : state) drawn += lyap::draw_candidate(*s, rng);
-  state.counters["draws_per_trial"] =
-      benchmark::Counter(static_cast<double>(drawn) / static_cast<double>(state.iterations()));
+  const auto trials = static_cast<double>(state.iterations());
+  state.counters["draws_per_trial"] = benchmark::Counter(static_cast<double>(drawn) / trials);
+  state.counters["uniforms_per_trial"] =
+      benchmark::Counter(static_cast<double>(rng.draws - draws_before) / trials);
 }
 BENCHMARK(BM_draw_candidate)->Arg(25)->Arg(17);
 
