@@ -60,7 +60,7 @@ struct Rng {
 
 // Seeds from a real value (the time of day at start-up, or a fixed value in tests).
 Rng make_rng(long double seed);
-// The next value in [0, 1), a multiple of 2^-64. Inline: the candidate draw takes some 430 of
+// The next value in [0, 1), a multiple of 2^-64. Inline: the candidate draw takes some 440 of
 // them per trial at a tight budget, most only to be compared and thrown away.
 inline long double rnd(Rng& rng) {
   auto& s = rng.s;
