@@ -2,9 +2,12 @@
 
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 
 #include "driver/driver.hpp"
 #include "graphics/plots.hpp"
+#include "platform/process.hpp"
 #include "platform/program_name.hpp"
 #include "report/console_report.hpp"
 #include "report/digit_sum.hpp"
@@ -16,17 +19,35 @@ void plot_success(RunState& s, Canvas& canvas, Rng& rng) {
   plot_portrait(canvas, plot_w, plot_h, plot_margin, s.x, s.f, dt, 0, 0, s.p, rng);
 }
 
+namespace {
+
+// Reports a failed write to a file once, and again only after a write to it has worked.
+void watch_write(RunEnv& env, bool& alarmed, const std::string& path, const WriteOutcome& write) {
+  if (write.kind == WriteOutcome::written) alarmed = false;
+  if (write.kind != WriteOutcome::failed || alarmed) return;
+  alarmed = true;
+  report_write_failure(env.console, path, write.reason);
+}
+
+}  // namespace
+
 void start_up(RunState& s, RunEnv& env) {
   s.max_digit_sum = (3 + s.max_decimals) * n_params;
   s.eps_sq = eps * eps;
   env.rng = make_rng(env.clock.time_of_day_s());
 
-  truncate_file(env.results_path());
-  start_progress_file(env.progress_path(), s.max_digit_sum, s.clock, env.clock);
+  const ResultsStart results = start_results_file(env.base_name);
+  const WriteOutcome progress =
+      start_progress_file(env.progress_path(), s.max_digit_sum, s.clock, env.clock);
 
   env.console.set_title(env.base_name);
   env.console.move_window(plot_margin + plot_w + 6, 0);
   env.console.clear();
+  // Said after the console is cleared, so that they stay on screen.
+  if (!results.kept_as.empty())
+    report_line(env.console, "Earlier results kept in " + results.kept_as);
+  watch_write(env, env.write_alarms.results, env.results_path(), results.created);
+  watch_write(env, env.write_alarms.progress, env.progress_path(), progress);
 
   env.window = env.open_window(env.base_name, plot_margin + plot_w, plot_h + 24);
   init_canvas(env.canvas, plot_margin + plot_w, plot_h + 24, env.window.get());
@@ -52,7 +73,8 @@ void handle_success(RunState& s, RunEnv& env) {
   // Not scaled, or carried off to infinity or NaN by the plot: drop the success.
   if (!(std::fabs(s.x[1]) <= x_limit)) return;
   s.n_found += 1;
-  save_bitmap(env.canvas, env.bitmap_path());
+  watch_write(env, env.write_alarms.bitmap, env.bitmap_path(),
+              save_bitmap(env.canvas, env.bitmap_path()));
 
   s.max_digit_sum = digit_sum(s.p);
   success_signal(env.console, s.max_digit_sum, s.prev_digit_sum);
@@ -62,14 +84,16 @@ void handle_success(RunState& s, RunEnv& env) {
   s.k_aux = k_aux(s.p);
   s.invariant_end = invariant(s.x, s.p) / s.invariant_start;
 
-  append_result(env.results_path(), s.p, s.max_digit_sum, s.x_start, s.le, s.le_range, s.div_mean,
-                s.n_samples, s.zeros_str, s.invariant_end);
+  watch_write(env, env.write_alarms.results, env.results_path(),
+              append_result(env.results_path(), s.p, s.max_digit_sum, s.x_start, s.le, s.le_range,
+                            s.div_mean, s.n_samples, s.zeros_str, s.invariant_end));
   report_success_lines(env.console, s.n_found, s.p, s.zeros_str, s.le, s.le_range, s.div_mean,
                        s.x_start, s.n_samples, s.invariant_end, s.max_digit_sum);
   s.x_centre = s.x_start;
 
   adapt_centres(s);
-  append_progress(env.progress_path(), s.max_digit_sum, s.clock, env.clock);
+  watch_write(env, env.write_alarms.progress, env.progress_path(),
+              append_progress(env.progress_path(), s.max_digit_sum, s.clock, env.clock));
 }
 
 }  // namespace
@@ -96,19 +120,35 @@ void end_of_run(RunState& s, RunEnv& env) {
   env.console.new_line();
   env.console.new_line();
   plot_progress(env.canvas, env.progress_path(), plot_w, plot_h);
-  save_bitmap(env.canvas, env.bitmap_path());
+  watch_write(env, env.write_alarms.bitmap, env.bitmap_path(),
+              save_bitmap(env.canvas, env.bitmap_path()));
   std::remove(env.progress_path().c_str());
   env.console.wait_key();
 }
 
+int run_in_folder(RunState& s, RunEnv& env) {
+  std::error_code error;
+  std::filesystem::path folder = std::filesystem::path(env.base_name).parent_path();
+  if (folder.empty()) folder = std::filesystem::current_path(error);
+  if (error) folder = ".";
+  if (lock_folder(folder.string()) == FolderLock::taken) {
+    env.console.print_text("A search is already running in " +
+                           std::filesystem::absolute(folder, error).string());
+    env.console.new_line();
+    return 1;
+  }
+  start_up(s, env);
+  search_until_escape(s, env);
+  end_of_run(s, env);
+  return 0;
+}
+
 int run_program(int argc, char** argv) {
+  survive_file_size_limit();
   auto console = open_terminal_console();
   RunEnv env{*console, system_clock(), program_base_name(argc > 0 ? argv[0] : nullptr)};
   auto state = std::make_unique<RunState>();
-  start_up(*state, env);
-  search_until_escape(*state, env);
-  end_of_run(*state, env);
-  return 0;
+  return run_in_folder(*state, env);
 }
 
 }  // namespace lyap

@@ -36,6 +36,14 @@ struct RunEnv {
   PlotFn plot = plot_success;
   WindowFn open_window = create_window;
 
+  // Whether a failed write to each file has been reported, and not yet followed by one that
+  // worked: a full disk says so once per file rather than after every find.
+  struct WriteAlarms {
+    bool results = false;
+    bool progress = false;
+    bool bitmap = false;
+  } write_alarms;
+
   // Made by start_up.
   Rng rng;
   std::unique_ptr<Window> window;
@@ -45,6 +53,10 @@ struct RunEnv {
   std::string progress_path() const { return base_name + ".dat"; }
   std::string bitmap_path() const { return base_name + ".bmp"; }
 };
+
+// The whole run in the current folder: the folder's search lock (exit status 1 when another
+// search holds it, with no file touched), start-up, the search until Escape, the end of run.
+int run_in_folder(RunState& s, RunEnv& env);
 
 void start_up(RunState& s, RunEnv& env);
 // Runs trials until a trial ends with Escape pending.

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <limits>
 #include <system_error>
@@ -297,9 +299,9 @@ void redraw(Canvas& canvas) {
   if (canvas.window != nullptr) canvas.window->present(canvas.pixels.data());
 }
 
-void save_bitmap(Canvas& canvas, const std::string& path) {
+WriteOutcome save_bitmap(Canvas& canvas, const std::string& path) {
   std::lock_guard guard_lock(canvas.lock);
-  if (path.empty()) return;
+  if (path.empty()) return {};
   const std::size_t width = static_cast<std::size_t>(canvas.width);
   const std::size_t height = static_cast<std::size_t>(canvas.height);
   const std::size_t row_bytes = 4 * ((24 * width + 31) / 32);
@@ -331,17 +333,24 @@ void save_bitmap(Canvas& canvas, const std::string& path) {
 
   // Overwrite in place rather than truncating on open, and cut only once everything is
   // written: a failed save leaves the file as long as it was.
+  errno = 0;
   std::FILE* file = std::fopen(path.c_str(), "r+b");
-  if (file == nullptr) file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) return;
+  if (file == nullptr && errno == ENOENT) file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) return {WriteOutcome::failed, std::strerror(errno)};
+  errno = 0;
   const bool written =
       std::fwrite(file_header.data(), 1, file_header.size(), file) == file_header.size() &&
       std::fwrite(info_header.data(), 1, info_header.size(), file) == info_header.size() &&
       std::fwrite(data.data(), 1, data.size(), file) == data.size() && std::fflush(file) == 0;
-  std::fclose(file);
-  if (!written) return;
-  std::error_code ignored;
-  std::filesystem::resize_file(path, file_bytes, ignored);
+  const int write_error = errno;
+  const bool closed = std::fclose(file) == 0;
+  if (!written || !closed) {
+    return {WriteOutcome::failed, std::strerror(write_error != 0 ? write_error : EIO)};
+  }
+  std::error_code error;
+  std::filesystem::resize_file(path, file_bytes, error);
+  if (error) return {WriteOutcome::failed, error.message()};
+  return {WriteOutcome::written, {}};
 }
 
 }  // namespace lyap

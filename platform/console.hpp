@@ -16,8 +16,11 @@ struct Console {
   virtual void move_window(int x, int y) = 0;
   virtual void clear() = 0;
   virtual void bring_to_front() = 0;
-  // One of the 16 console colours (14 yellow, 15 bright white, 11 bright cyan, ...).
+  // One of the 16 console colours (14 yellow, 15 bright white, 11 bright cyan, ...), or -1 for
+  // the console's own colour, the one it had before the program set any.
   virtual void set_colour(int colour) = 0;
+  // The colour in force, -1 for the console's own.
+  virtual int colour() const = 0;
   // 8-bit text (Windows-1252) at the cursor in the current colour.
   virtual void print_text(std::string_view text) = 0;
   virtual void new_line() = 0;

@@ -275,6 +275,7 @@ class TerminalConsole final : public Console {
   void clear() override;
   void bring_to_front() override;
   void set_colour(int colour) override;
+  int colour() const override { return colour_; }
   void print_text(std::string_view text) override;
   void new_line() override;
   int read_key() override;
@@ -372,7 +373,13 @@ void TerminalConsole::bring_to_front() {
 }
 
 void TerminalConsole::set_colour(int colour) {
-  if (!smart_ || colour < 0 || colour > 15 || colour == colour_) return;
+  if (!smart_ || colour < -1 || colour > 15 || colour == colour_) return;
+  if (colour == -1) {
+    colour_ = -1;
+    if (owner_) g_term.colour_active = false;
+    write_out(kDefaultColour);
+    return;
+  }
   colour_ = colour;
   std::string seq = "\x1b[" + std::to_string(ansi_foreground(colour)) + "m";
   if (owner_) {

@@ -10,6 +10,22 @@ void console_print_number(Console& console, long double value) {
   console.print_text(number_text(value));
 }
 
+void report_write_failure(Console& console, std::string_view file, std::string_view reason) {
+  const int before = console.colour();
+  console.set_colour(colour_warning);
+  std::string line(file);
+  line += ": ";
+  line += reason;
+  console.print_text(line);
+  console.new_line();
+  console.set_colour(before);
+}
+
+void report_line(Console& console, std::string_view text) {
+  console.print_text(text);
+  console.new_line();
+}
+
 void report_failure(Console& console, long step) {
   console.set_colour(colour_failure);
   const std::string text = number_str(static_cast<long double>(step));

@@ -12,8 +12,14 @@ namespace lyap {
 inline constexpr int colour_failure = 14;     // yellow
 inline constexpr int colour_result = 15;      // bright white
 inline constexpr int colour_complexity = 11;  // bright cyan
+inline constexpr int colour_warning = 12;     // light red
 
 void console_print_number(Console& console, long double value);  // number_text of the value
+
+// One line "file: reason" in light red; the colour in force before comes back after it.
+void report_write_failure(Console& console, std::string_view file, std::string_view reason);
+// One line of text in the colour in force.
+void report_line(Console& console, std::string_view text);
 
 // The end code of a failed trial as one yellow digit, no line end.
 void report_failure(Console& console, long step);

@@ -4,9 +4,10 @@
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <utility>
 
 #include "numerics/numerics.hpp"
-#include "report/locked_file.hpp"
+#include "platform/files.hpp"
 #include "report/text_out.hpp"
 
 namespace lyap {
@@ -155,15 +156,17 @@ long double read_number(std::FILE* file) {
 
 }  // namespace
 
-void start_progress_file(const std::string& path, long max_digit_sum, RunClock& clock,
-                         Clock& time) {
+WriteOutcome start_progress_file(const std::string& path, long max_digit_sum, RunClock& clock,
+                                 Clock& time) {
   const LockedFile file = open_locked(path, OpenMode::truncate);
-  write_once(file, progress_record(0, max_digit_sum));
+  std::string failure = write_once(file, progress_record(0, max_digit_sum));
   clock.last_timer = rounded_seconds(time.monotonic_s());
   clock.elapsed_s = 0;
+  return outcome_of(std::move(failure));
 }
 
-void append_progress(const std::string& path, long max_digit_sum, RunClock& clock, Clock& time) {
+WriteOutcome append_progress(const std::string& path, long max_digit_sum, RunClock& clock,
+                             Clock& time) {
   const LockedFile file = open_locked(path, OpenMode::append);
   // Each interval runs from the rounded previous mark, so no interval's rounding is carried
   // into the next; on the monotonic clock an interval is never negative and may span days.
@@ -171,14 +174,11 @@ void append_progress(const std::string& path, long max_digit_sum, RunClock& cloc
   clock.tick_s = rounded_seconds(t1 - static_cast<long double>(clock.last_timer));
   clock.last_timer = rounded_seconds(time.monotonic_s());
   clock.elapsed_s = saturating_add(clock.elapsed_s, clock.tick_s);
-  write_once(file, progress_record(clock.elapsed_s, max_digit_sum));
+  return outcome_of(write_once(file, progress_record(clock.elapsed_s, max_digit_sum)));
 }
 
 ProgressReader::ProgressReader(const std::string& path) {
-  LockedFile locked = open_locked(path, OpenMode::read);
-  if (!locked.is_open()) return;
-  file = ::fdopen(locked.fd, "rb");
-  if (file != nullptr) locked.release();
+  file = into_stream(open_locked(path, OpenMode::read));
 }
 
 ProgressReader::~ProgressReader() {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/clock.hpp"
+#include "platform/files.hpp"
 
 namespace lyap {
 
@@ -19,10 +20,12 @@ struct RunClock {
 };
 
 // Truncates the file, writes the record (0, max_digit_sum), then marks the clock.
-void start_progress_file(const std::string& path, long max_digit_sum, RunClock& clock, Clock& time);
+WriteOutcome start_progress_file(const std::string& path, long max_digit_sum, RunClock& clock,
+                                 Clock& time);
 // Advances the run clock and appends the record (elapsed_s, max_digit_sum). The clock
 // advances even when the file cannot be written.
-void append_progress(const std::string& path, long max_digit_sum, RunClock& clock, Clock& time);
+WriteOutcome append_progress(const std::string& path, long max_digit_sum, RunClock& clock,
+                             Clock& time);
 
 // Reading the file back at the end of the run.
 struct ProgressReader {

@@ -1,13 +1,11 @@
 #include "report/results_file.hpp"
 
 #include <array>
-#include <cerrno>
+#include <cstdio>
 #include <string>
 #include <utility>
 
-#include <unistd.h>
-
-#include "report/locked_file.hpp"
+#include "platform/files.hpp"
 #include "report/number_format.hpp"
 #include "report/text_out.hpp"
 
@@ -42,11 +40,10 @@ bool any_line_starts_with(const LockedFile& file, std::string_view key) {
     matching = true;
   };
   for (;;) {
-    const ssize_t got = ::read(file.fd, buffer.data(), buffer.size());
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    for (ssize_t i = 0; i < got; ++i) {
-      const char byte = buffer[static_cast<std::size_t>(i)];
+    const std::size_t got = read_some(file, buffer.data(), buffer.size());
+    if (got == 0) break;
+    for (std::size_t i = 0; i < got; ++i) {
+      const char byte = buffer[i];
       if (after_cr) {
         after_cr = false;
         if (byte == line_feed) continue;
@@ -68,8 +65,39 @@ bool any_line_starts_with(const LockedFile& file, std::string_view key) {
 
 }  // namespace
 
-void truncate_file(const std::string& path) {
-  open_locked(path, OpenMode::truncate);
+std::string kept_results_name(const std::string& base_name, const LocalTime& t, int copy) {
+  std::array<char, 64> stamp{};
+  std::snprintf(stamp.data(), stamp.size(), "-%04d-%02d-%02d-%02d%02d%02d", t.year, t.month, t.day,
+                t.hour, t.minute, t.second);
+  std::string name = base_name + stamp.data();
+  if (copy > 1) name += "-" + std::to_string(copy);
+  return name + ".txt";
+}
+
+ResultsStart start_results_file(const std::string& base_name) {
+  const std::string path = base_name + ".txt";
+  ResultsStart start;
+  const FileFacts facts = look_at_file(path);
+  if (facts.exists && facts.regular && facts.size > 0) {
+    // The earlier run's finds move aside under a name of their own before the file is emptied.
+    // Should that fail, the file stays as it is and the run adds to it.
+    std::string failure;
+    for (int copy = 1;; ++copy) {
+      const std::string name = kept_results_name(base_name, facts.modified, copy);
+      const Move move = move_file_keeping_target(path, name, failure);
+      if (move == Move::moved) {
+        start.kept_as = name;
+        break;
+      }
+      if (move == Move::failed || copy == max_kept_copies) {
+        start.created = {WriteOutcome::failed, failure.empty() ? "no free name" : failure};
+        return start;
+      }
+    }
+  }
+  const LockedFile file = open_locked(path, OpenMode::truncate);
+  start.created = outcome_of(file.failure);
+  return start;
 }
 
 std::string result_key(const Params& p, long max_digit_sum, std::string_view zeros_str) {
@@ -100,18 +128,19 @@ std::string result_line(const Params& p, long max_digit_sum, const State& x_star
   return std::move(out.bytes);
 }
 
-void append_result(const std::string& path, const Params& p, long max_digit_sum,
-                   const State& x_start, long double le, long double le_range, long double div_mean,
-                   long n_samples, std::string_view zeros_str, long double invariant_end) {
+WriteOutcome append_result(const std::string& path, const Params& p, long max_digit_sum,
+                           const State& x_start, long double le, long double le_range,
+                           long double div_mean, long n_samples, std::string_view zeros_str,
+                           long double invariant_end) {
   const std::string key = result_key(p, max_digit_sum, zeros_str);
   {
     // A file that cannot be read (missing, or held by another program) holds no match.
     const LockedFile file = open_locked(path, OpenMode::read);
-    if (file.is_open() && any_line_starts_with(file, key)) return;
+    if (file.is_open() && any_line_starts_with(file, key)) return {};
   }
   const LockedFile file = open_locked(path, OpenMode::append);
-  write_once(file, result_line(p, max_digit_sum, x_start, le, le_range, div_mean, n_samples,
-                               zeros_str, invariant_end));
+  return outcome_of(write_once(file, result_line(p, max_digit_sum, x_start, le, le_range, div_mean,
+                                                 n_samples, zeros_str, invariant_end)));
 }
 
 }  // namespace lyap

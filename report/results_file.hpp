@@ -5,18 +5,30 @@
 #include <string_view>
 
 #include "numerics/numerics.hpp"
+#include "platform/files.hpp"
 
 namespace lyap {
 
-// Creates the file empty, truncating what it held. Failures are silent.
-void truncate_file(const std::string& path);
+struct ResultsStart {
+  std::string kept_as;   // where the earlier results went; empty when there were none
+  WriteOutcome created;  // the empty results file
+};
+// The results file base_name.txt, empty at the start of a run. When it held anything, that is
+// first kept beside it as base_name-yyyy-mm-dd-hhmmss.txt, from its modification time (with
+// -2, -3, ... after the time when that name is taken). If it cannot be kept, the file is left
+// as it is and reported as not created.
+ResultsStart start_results_file(const std::string& base_name);
+// The name under which start_results_file keeps earlier results (copy 1 has no number).
+std::string kept_results_name(const std::string& base_name, const LocalTime& modified, int copy);
+inline constexpr int max_kept_copies = 1000;
 
 // Appends the result line unless a line of the file already begins with its key (index list,
-// complexity and parameters). Opened under an exclusive lock taken without waiting; a file
-// that cannot be opened is skipped silently.
-void append_result(const std::string& path, const Params& p, long max_digit_sum,
-                   const State& x_start, long double le, long double le_range, long double div_mean,
-                   long n_samples, std::string_view zeros_str, long double invariant_end);
+// complexity and parameters): then it writes nothing (skipped). Opened under an exclusive lock
+// taken without waiting; a file that cannot be opened is not written (failed).
+WriteOutcome append_result(const std::string& path, const Params& p, long max_digit_sum,
+                           const State& x_start, long double le, long double le_range,
+                           long double div_mean, long n_samples, std::string_view zeros_str,
+                           long double invariant_end);
 
 // The line's key and the full line (with CR LF), as append_result writes them.
 std::string result_key(const Params& p, long max_digit_sum, std::string_view zeros_str);

@@ -37,16 +37,17 @@ class RecordingConsole : public Console {
  public:
   std::vector<ConsoleCall> calls;
   std::deque<int> keys;  // read_key and wait_key take keys from the front
-  int colour = 7;        // the console starts light grey, as a terminal does
+  int current = 7;       // the console starts light grey, as a terminal does
 
   void set_title(std::string_view title) override { add(ConsoleCall::set_title, title); }
   void move_window(int x, int y) override { add(ConsoleCall::move_window, {}, x, y); }
   void clear() override { add(ConsoleCall::clear); }
   void bring_to_front() override { add(ConsoleCall::bring_to_front); }
   void set_colour(int c) override {
-    colour = c;
+    current = c;
     add(ConsoleCall::set_colour, {}, c);
   }
+  int colour() const override { return current; }
   void print_text(std::string_view text) override { add(ConsoleCall::print_text, text); }
   void new_line() override { add(ConsoleCall::new_line); }
   int read_key() override {
@@ -89,7 +90,7 @@ class RecordingConsole : public Console {
 
  private:
   void add(ConsoleCall::Kind kind, std::string_view text = {}, int a = 0, int b = 0) {
-    calls.push_back({kind, std::string(text), a, b, colour});
+    calls.push_back({kind, std::string(text), a, b, current});
   }
 };
 

@@ -14,6 +14,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -37,18 +38,22 @@ class ResultsFile : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(scratch.ok());
     dir = scratch.path().string();
-    path = scratch.file("lyapsearch.txt");
+    base = scratch.file("lyapsearch");
+    path = base + ".txt";
   }
 
   std::string read() const { return lyap::testing::read_file(path); }
   void write(const std::string& bytes) const { lyap::testing::write_file(path, bytes); }
   // The example success, with the exponent free to differ between calls.
-  void append(const Params& p, std::string_view zeros, long double le = 0.0123L) const {
-    append_result(path, p, 23, example_x, le, 0.0004L, -0.5678L, 190000, zeros, 0.99987654321L);
+  lyap::WriteOutcome append(const Params& p, std::string_view zeros,
+                            long double le = 0.0123L) const {
+    return append_result(path, p, 23, example_x, le, 0.0004L, -0.5678L, 190000, zeros,
+                         0.99987654321L);
   }
 
   lyap::testing::ScratchDir scratch;
   std::string dir;
+  std::string base;
   std::string path;
 };
 
@@ -161,23 +166,18 @@ TEST_F(ResultsFile, HugeLineIsSkippedWithoutHoldingIt) {
   EXPECT_GT(info.st_size, 50L * (1 << 20) + static_cast<long>(key.size()) + 2);
 }
 
-TEST_F(ResultsFile, LockedFileIsSkipped) {
+TEST_F(ResultsFile, FileHeldByAnotherProgramIsReportedNotWritten) {
   write("held\r\n");
   const int fd = ::open(path.c_str(), O_RDONLY);
   ASSERT_GE(fd, 0);
   ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
-  append(example_p, "00");
-  lyap::truncate_file(path);
+  const lyap::WriteOutcome held = append(example_p, "00");
+  EXPECT_EQ(held.kind, lyap::WriteOutcome::failed);
+  EXPECT_EQ(held.reason, "in use by another program");
   EXPECT_EQ(read(), "held\r\n");
   ::close(fd);
-  append(example_p, "00");
-  EXPECT_GT(read().size(), 6u);
-  lyap::truncate_file(path);
-  EXPECT_EQ(read(), "");
-  ASSERT_EQ(std::remove(path.c_str()), 0);
-  lyap::truncate_file(path);  // a missing file is created empty
-  EXPECT_EQ(read(), "");
-  EXPECT_EQ(::access(path.c_str(), F_OK), 0);
+  EXPECT_EQ(append(example_p, "00").kind, lyap::WriteOutcome::written);
+  EXPECT_EQ(append(example_p, "00").kind, lyap::WriteOutcome::skipped);  // the key is there
 }
 
 TEST_F(ResultsFile, DeletedFileIsCreatedAgain) {
@@ -188,17 +188,27 @@ TEST_F(ResultsFile, DeletedFileIsCreatedAgain) {
                                 0.99987654321L));
 }
 
-TEST_F(ResultsFile, UnwritablePlacesAreSkippedSilently) {
+TEST_F(ResultsFile, UnwritablePlacesFailWithTheSystemsReason) {
   // None of these may crash, block or leave anything behind.
-  const std::vector<std::string> places = {
-      dir + "/missing/lyapsearch.txt",  // no such directory
-      dir,                              // a directory, not a file
-      "/proc/lyapsearch_results.txt",   // a file system nobody may create files in
+  struct Place {
+    std::string base;
+    std::string reason;
   };
-  for (const std::string& place : places) {
-    append_result(place, example_p, 23, example_x, 0.0123L, 0.0004L, -0.5678L, 190000, "00",
-                  0.99987654321L);
-    lyap::truncate_file(place);
+  const std::vector<Place> places = {
+      {dir + "/missing/lyapsearch", "No such file or directory"},
+      {dir + "/folder", "Is a directory"},  // a folder under the file's name
+      {"/proc/lyapsearch_results", "No such file or directory"},
+  };
+  ASSERT_EQ(::mkdir((dir + "/folder.txt").c_str(), 0755), 0);
+  for (const Place& place : places) {
+    const lyap::WriteOutcome appended =
+        append_result(place.base + ".txt", example_p, 23, example_x, 0.0123L, 0.0004L, -0.5678L,
+                      190000, "00", 0.99987654321L);
+    EXPECT_EQ(appended.kind, lyap::WriteOutcome::failed) << place.base;
+    EXPECT_EQ(appended.reason, place.reason) << place.base;
+    const lyap::ResultsStart start = lyap::start_results_file(place.base);
+    EXPECT_EQ(start.created.kind, lyap::WriteOutcome::failed) << place.base;
+    EXPECT_TRUE(start.kept_as.empty());
   }
   struct stat info {};
   EXPECT_NE(::stat((dir + "/missing").c_str(), &info), 0);
@@ -236,13 +246,15 @@ TEST_F(ResultsFile, FullDiskLeavesNoHalfLine) {
 TEST_F(ResultsFile, FifoUnderTheNameDoesNotBlock) {
   ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0);
   append(example_p, "00");  // would hang forever if opened as a plain file
-  lyap::truncate_file(path);
+  lyap::start_results_file(base);
   struct stat info {};
   ASSERT_EQ(::stat(path.c_str(), &info), 0);
   EXPECT_TRUE(S_ISFIFO(info.st_mode));
 }
 
-TEST_F(ResultsFile, ReadOnlyDirectoryIsSkippedSilently) {
+TEST_F(ResultsFile, ReadOnlyDirectoryIsReportedAndKeepsEverything) {
+  write("earlier find\r\n");
+  ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
   ASSERT_EQ(::chmod(dir.c_str(), 0555), 0);
   // Root writes through directory permissions, so as root the write is tried by a child that
   // has given up its rights.
@@ -250,16 +262,60 @@ TEST_F(ResultsFile, ReadOnlyDirectoryIsSkippedSilently) {
   ASSERT_GE(child, 0);
   if (child == 0) {
     if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(77);
-    append(example_p, "00");
-    lyap::truncate_file(path);
-    struct stat info {};
-    ::_exit(::stat(path.c_str(), &info) != 0 ? 0 : 1);
+    // The earlier file cannot be moved aside, so it is neither emptied nor appended to here
+    // (it is read-only to this user too).
+    const lyap::ResultsStart start = lyap::start_results_file(base);
+    const bool reported = start.created.reason == "Permission denied" && start.kept_as.empty();
+    const bool appended = append(example_p, "00").kind != lyap::WriteOutcome::failed;
+    const bool kept = lyap::testing::read_file(path) == "earlier find\r\n";
+    const bool nothing_new = ::access((dir + "/lyapsearch-").c_str(), F_OK) != 0;
+    ::_exit(reported && !appended && kept && nothing_new ? 0 : 1);
   }
   int status = 0;
   ASSERT_EQ(::waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status));
   if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "cannot drop root rights here";
-  EXPECT_EQ(WEXITSTATUS(status), 0) << "a file appeared in the read-only directory";
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "the earlier file changed, or the failure went unsaid";
+}
+
+// Start-up empties the file, and keeps what it held beside it, named from its modification time.
+TEST_F(ResultsFile, EarlierResultsAreKeptBesideTheNewFile) {
+  const auto stamp = [&](const std::string& file, int hour) {
+    struct tm t {};
+    t.tm_year = 2026 - 1900;
+    t.tm_mon = 11;
+    t.tm_mday = 8;
+    t.tm_hour = hour;
+    t.tm_min = 4;
+    t.tm_sec = 5;
+    t.tm_isdst = -1;
+    const timespec times[2] = {{::mktime(&t), 0}, {::mktime(&t), 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
+  };
+  // Nothing to keep: no file, then an empty one.
+  lyap::ResultsStart start = lyap::start_results_file(base);
+  EXPECT_EQ(start.created.kind, lyap::WriteOutcome::written);
+  EXPECT_TRUE(start.kept_as.empty());
+  start = lyap::start_results_file(base);
+  EXPECT_TRUE(start.kept_as.empty());
+
+  // Three earlier runs, two of them with the same modification time.
+  const std::vector<std::pair<std::string, int>> runs = {
+      {"run one\r\n", 20}, {"run two\r\n", 20}, {"run three\r\n", 9}};
+  const std::vector<std::string> names = {base + "-2026-12-08-200405.txt",
+                                          base + "-2026-12-08-200405-2.txt",
+                                          base + "-2026-12-08-090405.txt"};
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    write(runs[i].first);
+    stamp(path, runs[i].second);
+    start = lyap::start_results_file(base);
+    EXPECT_EQ(start.created.kind, lyap::WriteOutcome::written);
+    EXPECT_EQ(start.kept_as, names[i]);
+    EXPECT_EQ(read(), "");
+  }
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    EXPECT_EQ(lyap::testing::read_file(names[i]), runs[i].first);
+  }
 }
 
 }  // namespace

@@ -94,6 +94,12 @@ TEST_F(RunTest, StartUpEmptiesResultsAndWritesTheFirstProgressRecord) {
   { std::ofstream(base + ".dat") << " 999           3 \r\n"; }
   run({{9}}, {escape});
   EXPECT_EQ(read_file(base + ".txt"), "");
+  // The earlier results are kept beside it, and the console says where.
+  const std::vector<std::string> printed = console.printed();
+  ASSERT_FALSE(printed.empty());
+  const std::string notice = "Earlier results kept in " + base + "-";
+  ASSERT_EQ(printed[0].substr(0, notice.size()), notice);
+  EXPECT_EQ(read_file(printed[0].substr(notice.size() - base.size() - 1)), "old results\r\n");
   EXPECT_EQ(read_file(base + ".dat"), " 0" + std::string(13, ' ') + "25 \r\n");
   EXPECT_EQ(state->max_digit_sum, 25);
   EXPECT_EQ(state->clock.last_timer, 1000);
@@ -103,14 +109,16 @@ TEST_F(RunTest, StartUpEmptiesResultsAndWritesTheFirstProgressRecord) {
   }
   for (int i = 1; i <= n_params; ++i) EXPECT_EQ(state->p_decimals[i], 2);
   // The console is titled, moved beside the window, cleared, and brought back to the front.
-  ASSERT_GE(console.calls.size(), 4u);
+  ASSERT_GE(console.calls.size(), 6u);
   EXPECT_EQ(console.calls[0].kind, ConsoleCall::set_title);
   EXPECT_EQ(console.calls[0].text, base);
   EXPECT_EQ(console.calls[1].kind, ConsoleCall::move_window);
   EXPECT_EQ(console.calls[1].a, 446);
   EXPECT_EQ(console.calls[1].b, 0);
   EXPECT_EQ(console.calls[2].kind, ConsoleCall::clear);
-  EXPECT_EQ(console.calls[3].kind, ConsoleCall::bring_to_front);
+  EXPECT_EQ(console.calls[3].kind, ConsoleCall::print_text);
+  EXPECT_EQ(console.calls[4].kind, ConsoleCall::new_line);
+  EXPECT_EQ(console.calls[5].kind, ConsoleCall::bring_to_front);
   EXPECT_EQ(env->canvas.width, 440);
   EXPECT_EQ(env->canvas.height, 424);
   EXPECT_EQ(env->canvas.foreground, black);
@@ -259,14 +267,49 @@ TEST_F(RunTest, EndOfRunReportsTrialsPlotsAndRemovesTheProgressFile) {
   EXPECT_EQ(get_pixel(env->canvas, 439, 200), black);
 }
 
-TEST_F(RunTest, UnwritableFolderLosesTheFilesButNotTheRun) {
-  env->base_name = dir + "/missing/lyaptest";
-  run({{9}, {29998}, {29998}, {9}}, {none, none, none, escape});
-  EXPECT_EQ(state->n_found, 2);
-  EXPECT_EQ(state->trial_no, 4);
-  EXPECT_FALSE(std::filesystem::exists(dir + "/missing"));
-  const std::string screen = console.screen();
-  EXPECT_NE(screen.find(" 24\n"), std::string::npos);
+// A failed write is said once per file in light red, and again only after a write to that file
+// has worked in between; the run goes on either way.
+TEST_F(RunTest, FailedWritesAreSaidOncePerFileUntilAWriteWorks) {
+  const std::string folder = dir + "/missing";
+  env->base_name = folder + "/lyaptest";
+  // The folder appears before the third trial (the second success) and is gone again before
+  // the fourth.
+  env->trial = [&](RunState& s, Rng&) {
+    if (next == 2) std::filesystem::create_directory(folder);
+    if (next == 3) std::filesystem::remove_all(folder);
+    play_outcome(s);
+  };
+  console.current = 11;
+  run({{29998}, {9}, {29998}, {29998}, {29998}, {9}}, {none, none, none, none, none, escape});
+  EXPECT_EQ(state->n_found, 4);
+  EXPECT_EQ(state->trial_no, 6);
+
+  std::vector<std::string> warnings;
+  int trials_before_first_warning = -1;
+  int reads = 0;
+  for (std::size_t i = 0; i < console.calls.size(); ++i) {
+    const ConsoleCall& call = console.calls[i];
+    if (call.kind == ConsoleCall::read_key) ++reads;
+    if (call.kind != ConsoleCall::print_text || call.colour != 12) continue;
+    if (trials_before_first_warning < 0) trials_before_first_warning = reads;
+    warnings.push_back(std::to_string(reads) + " " + call.text.substr(folder.size() + 1));
+    // One whole line, and the colour in force before comes back.
+    ASSERT_LT(i + 2, console.calls.size());
+    EXPECT_EQ(console.calls[i + 1].kind, ConsoleCall::new_line);
+    EXPECT_EQ(console.calls[i + 2].kind, ConsoleCall::set_colour);
+    ASSERT_GE(i, 2u);
+    EXPECT_EQ(console.calls[i - 1].a, 12);
+    EXPECT_EQ(console.calls[i + 2].a, console.calls[i - 2].colour);
+  }
+  const std::string gone = ": No such file or directory";
+  const std::vector<std::string> expected = {
+      "0 lyaptest.txt" + gone, "0 lyaptest.dat" + gone,  // start-up, before the first trial
+      "1 lyaptest.bmp" + gone,                           // the first success
+      // the third trial wrote all three; the fourth fails them all again
+      "4 lyaptest.bmp" + gone, "4 lyaptest.txt" + gone, "4 lyaptest.dat" + gone};
+  EXPECT_EQ(warnings, expected);
+  EXPECT_FALSE(std::filesystem::exists(folder));
+  EXPECT_NE(console.screen().find(" 24\n"), std::string::npos);
 }
 
 }  // namespace

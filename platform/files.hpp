@@ -1,0 +1,84 @@
+// Files in the folder of the search. Every output file is opened for exclusive use and closed
+// again within one operation, and every failure comes back with the system's own words for it,
+// so the run can tell the user which file it could not write and why.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace lyap {
+
+enum class OpenMode {
+  read,      // existing file only
+  truncate,  // created when missing, emptied once the lock is held
+  append,    // created when missing; every write goes to the end
+};
+
+// What became of one write to a file: done, not needed, or failed for the reason given in the
+// system's words.
+struct WriteOutcome {
+  enum Kind { written, skipped, failed } kind = skipped;
+  std::string reason;
+};
+// `written` for an empty reason (as write_once returns it), `failed` for any other.
+inline WriteOutcome outcome_of(std::string reason) {
+  return reason.empty() ? WriteOutcome{WriteOutcome::written, {}}
+                        : WriteOutcome{WriteOutcome::failed, std::move(reason)};
+}
+
+// An open file holding its exclusive lock; closing it releases the lock. The lock is taken
+// without waiting: a file that another program holds is skipped rather than waited for, so the
+// search never stalls on a file.
+struct LockedFile {
+  std::intptr_t handle = -1;  // a descriptor on POSIX
+  std::string failure;        // why it is not open, in the system's words
+  LockedFile() = default;
+  LockedFile(LockedFile&& other) noexcept
+      : handle(other.handle), failure(std::move(other.failure)) {
+    other.handle = -1;
+  }
+  LockedFile& operator=(LockedFile&&) = delete;
+  LockedFile(const LockedFile&) = delete;
+  LockedFile& operator=(const LockedFile&) = delete;
+  ~LockedFile();
+  bool is_open() const { return handle >= 0; }
+};
+
+// Not open, with `failure` set, when the file cannot be opened, is not a regular file, or
+// another open holds its lock. Never blocks, not even on a FIFO planted under the file's name.
+LockedFile open_locked(const std::string& path, OpenMode mode);
+
+// Writes the bytes in one call, so a record is never split by a writer between two calls.
+// Returns the reason when nothing or only part could be written (empty when all went); a part
+// is cut off again, so the file never keeps half a record.
+std::string write_once(const LockedFile& file, std::string_view bytes);
+
+// Up to `size` bytes from the file's position; 0 at its end or on an error.
+std::size_t read_some(const LockedFile& file, char* buffer, std::size_t size);
+
+// The open file as a stdio stream for reading, which then owns it (and its lock). Null when
+// the file is not open or the stream cannot be made; the file is closed either way.
+std::FILE* into_stream(LockedFile&& file);
+
+// Local calendar time, to the second.
+struct LocalTime {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+};
+
+struct FileFacts {
+  bool exists = false;
+  bool regular = false;
+  std::uintmax_t size = 0;
+  LocalTime modified;
+};
+FileFacts look_at_file(const std::string& path);
+
+enum class Move { moved, name_taken, failed };
+// Renames `from` to `to` unless something is already called `to`, which is never replaced.
+// `failure` gets the reason when the move failed.
+Move move_file_keeping_target(const std::string& from, const std::string& to, std::string& failure);
+
+}  // namespace lyap

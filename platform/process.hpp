@@ -1,0 +1,22 @@
+// What the program asks of the operating system for its process as a whole.
+#pragma once
+
+#include <string>
+
+namespace lyap {
+
+enum class FolderLock {
+  held,         // ours until the process ends
+  taken,        // another process holds it: a search is already running there
+  unavailable,  // the folder cannot be locked here (unreadable, or no locks on its file system)
+};
+
+// Locks the folder for the rest of the process's life. The system drops the lock when the
+// process ends in any way, a kill included, so no stale lock can block a later search.
+FolderLock lock_folder(const std::string& folder);
+
+// A write past the process's file size limit then fails with an error, as on a full disk,
+// instead of ending the process.
+void survive_file_size_limit();
+
+}  // namespace lyap
