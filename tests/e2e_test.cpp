@@ -16,6 +16,7 @@
 #include <iterator>
 #include <string>
 
+#include "pty_session.hpp"
 #include "scratch.hpp"
 
 namespace {
@@ -25,84 +26,7 @@ using Clock = std::chrono::steady_clock;
 
 using lyap::testing::read_file;
 using lyap::testing::ScratchDir;
-
-class Session {
- public:
-  // Runs `command` on a new pseudo-terminal, inside `dir`, where a copy of the program waits.
-  Session(const fs::path& dir, const char* command) {
-    const fs::path exe = dir / "lyapsearch";
-    fs::copy_file(LYAPSEARCH_EXE, exe, fs::copy_options::overwrite_existing);
-    pid_ = forkpty(&master_, nullptr, nullptr, nullptr);
-    if (pid_ == 0) {
-      if (chdir(dir.c_str()) != 0) _exit(127);
-      unsetenv("DISPLAY");  // the terminal run alone; the window has its own tests
-      setenv("TERM", "xterm", 1);
-      execl("/bin/sh", "sh", "-c", command, static_cast<char*>(nullptr));
-      _exit(127);
-    }
-  }
-  ~Session() {
-    if (pid_ > 0 && !reaped_) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-    if (master_ >= 0) close(master_);
-  }
-  bool started() const { return pid_ > 0; }
-  // Closing the terminal hangs up on whatever runs in it.
-  void hang_up() {
-    close(master_);
-    master_ = -1;
-  }
-
-  void send(const std::string& keys) {
-    ASSERT_EQ(write(master_, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
-  }
-
-  // Reads the program's output until `done` holds or the time is up.
-  bool wait_for(const std::function<bool()>& done, std::chrono::seconds limit) {
-    const auto end = Clock::now() + limit;
-    while (!done()) {
-      if (Clock::now() > end) return false;
-      pump(100);
-    }
-    return true;
-  }
-  bool exited(int& status) {
-    if (reaped_) {
-      status = status_;
-      return true;
-    }
-    pump(50);
-    if (waitpid(pid_, &status_, WNOHANG) == pid_) {
-      reaped_ = true;
-      status = status_;
-      return true;
-    }
-    return false;
-  }
-  const std::string& output() const { return output_; }
-
- private:
-  void pump(int timeout_ms) {
-    if (master_ < 0) {
-      usleep(timeout_ms * 1000);
-      return;
-    }
-    pollfd p{master_, POLLIN, 0};
-    if (poll(&p, 1, timeout_ms) > 0) {
-      char buf[4096];
-      const ssize_t n = read(master_, buf, sizeof buf);
-      if (n > 0) output_.append(buf, static_cast<std::size_t>(n));
-    }
-  }
-
-  int master_ = -1;
-  pid_t pid_ = -1;
-  bool reaped_ = false;
-  int status_ = 0;
-  std::string output_;
-};
+using lyap::testing::Session;
 
 const std::string first_record = " 0" + std::string(13, ' ') + "25 \r\n";
 
@@ -123,6 +47,16 @@ TEST(EndToEnd, StartsSearchesAndEndsOnEscape) {
       std::chrono::seconds(60)))
       << session.output();
   EXPECT_EQ(read_file(dir / "lyapsearch.txt"), "");
+  // The earlier run's results are kept beside it, and the console says under which name.
+  ASSERT_TRUE(
+      session.wait_for([&] { return session.output().find(".txt\r\n") != std::string::npos; },
+                       std::chrono::seconds(10)));
+  const std::size_t named = session.output().find("Earlier results kept in lyapsearch-");
+  ASSERT_NE(named, std::string::npos) << session.output();
+  const std::size_t name_at = named + std::string("Earlier results kept in ").size();
+  const std::string kept =
+      session.output().substr(name_at, session.output().find(".txt", name_at) + 4 - name_at);
+  EXPECT_EQ(read_file(dir / kept), "results of an earlier run\r\n");
 
   // Escape takes effect when the running trial ends; a trial may take a while under the
   // sanitizers.
@@ -142,8 +76,8 @@ TEST(EndToEnd, StartsSearchesAndEndsOnEscape) {
   ASSERT_TRUE(session.wait_for([&] { return session.exited(status); }, std::chrono::seconds(30)));
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
-  ASSERT_TRUE(
-      session.wait_for([&] { return fs::exists(dir / "after.txt"); }, std::chrono::seconds(10)));
+  ASSERT_TRUE(session.wait_for([&] { return !read_file(dir / "after.txt").empty(); },
+                               std::chrono::seconds(10)));
   EXPECT_EQ(read_file(dir / "after.txt"), read_file(dir / "before.txt"));
   EXPECT_EQ(read_file(dir / "lyapsearch.txt"), "");
 }
@@ -162,6 +96,65 @@ TEST(EndToEnd, HangingUpEndsTheProgram) {
   ASSERT_TRUE(session.wait_for([&] { return session.exited(status); }, std::chrono::seconds(60)));
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGHUP) << status;
   EXPECT_EQ(read_file(dir / "lyapsearch.txt"), "");
+}
+
+TEST(EndToEnd, SecondSearchInTheSameFolderLeavesTheFirstAlone) {
+  const ScratchDir scratch;
+  ASSERT_TRUE(scratch.ok());
+  const fs::path& dir = scratch.path();
+  Session first(dir, "exec ./lyapsearch");
+  ASSERT_TRUE(first.started());
+  ASSERT_TRUE(first.wait_for([&] { return read_file(dir / "lyapsearch.dat") == first_record; },
+                             std::chrono::seconds(60)))
+      << first.output();
+  lyap::testing::write_file(dir / "lyapsearch.txt", "a find of the running search\r\n");
+  // The second one (a copy, as a second double click would start) says why it stops.
+  fs::copy_file(LYAPSEARCH_EXE, dir / "second");
+  const auto files_before = std::distance(fs::directory_iterator(dir), fs::directory_iterator());
+  Session second(dir, "exec ./second", nullptr);
+  int status = 0;
+  ASSERT_TRUE(second.wait_for([&] { return second.exited(status); }, std::chrono::seconds(30)));
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  EXPECT_NE(second.output().find("A search is already running in " + dir.string()),
+            std::string::npos)
+      << second.output();
+  EXPECT_EQ(read_file(dir / "lyapsearch.txt"), "a find of the running search\r\n");
+  EXPECT_EQ(read_file(dir / "lyapsearch.dat"), first_record);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), files_before);
+  EXPECT_FALSE(first.exited(status));
+}
+
+// In a folder it may not write, the search runs on and says which files it cannot write and
+// why, before its first trial.
+TEST(EndToEnd, UnwritableFolderIsSaidAloud) {
+  const ScratchDir scratch;
+  ASSERT_TRUE(scratch.ok());
+  const fs::path& dir = scratch.path();
+  // Run as nobody when the test runs as root, for whom no folder is read-only.
+  fs::permissions(dir, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                           fs::perms::others_read | fs::perms::others_exec);
+  Session session(dir, "chmod 555 . 2>/dev/null; exec ./lyapsearch", LYAPSEARCH_EXE, true);
+  ASSERT_TRUE(session.started());
+  const auto said = [&](const std::string& text) {
+    return session.output().find(text) != std::string::npos;
+  };
+  ASSERT_TRUE(session.wait_for([&] { return said("lyapsearch.dat: Permission denied"); },
+                               std::chrono::seconds(60)))
+      << session.output();
+  const std::string red = "\x1b[91m";
+  const std::size_t results_warning = session.output().find("lyapsearch.txt: Permission denied");
+  ASSERT_NE(results_warning, std::string::npos);
+  EXPECT_EQ(session.output().substr(results_warning - red.size(), red.size()), red);
+  session.send("\x1b");
+  ASSERT_TRUE(session.wait_for([&] { return said("lyapsearch.bmp: Permission denied"); },
+                               std::chrono::seconds(600)))
+      << session.output();
+  session.send("x");
+  int status = 0;
+  ASSERT_TRUE(session.wait_for([&] { return session.exited(status); }, std::chrono::seconds(30)));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
 }
 
 }  // namespace

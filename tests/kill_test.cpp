@@ -1,0 +1,242 @@
+// A search ended at random moments while it writes finds, by SIGKILL, by the usual signals and
+// by a full disk: afterwards every line of the results file is whole and every progress record
+// reads back; after a signal the terminal is as it was.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "pty_session.hpp"
+#include "scratch.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using lyap::testing::read_file;
+using lyap::testing::ScratchDir;
+using lyap::testing::Session;
+
+// Whole lines only: nothing after the last CR LF, and each line with every field of a result.
+::testing::AssertionResult results_whole(const std::string& text) {
+  if (!text.empty() && text.substr(text.size() - 2) != "\r\n") {
+    return ::testing::AssertionFailure() << "a line without its end: " << text;
+  }
+  // Index list and complexity; five parameters; exponent; 0xF1; range; divergence; the sample
+  // count, four starting values and the invariant ratio as number texts.
+  static const std::regex line(
+      "[ 0-9]{10}[ 0-9]{3,}( {1,2}-?[0-9]+\\.[0-9]+){5} +-?[0-9]+\\.[0-9]{4}\xF1[0-9]+\\.[0-9]{4}"
+      " +-?[0-9]+\\.[0-9]{4} [0-9]+ ([ -]([0-9]*\\.?[0-9]*(E[-+][0-9]+)?|NAN|INF) ){5}");
+  std::size_t begin = 0;
+  while (begin < text.size()) {
+    const std::size_t end = text.find("\r\n", begin);
+    const std::string one = text.substr(begin, end - begin);
+    if (!std::regex_match(one, line)) return ::testing::AssertionFailure() << "broken: " << one;
+    begin = end + 2;
+  }
+  return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult progress_whole(const std::string& text) {
+  static const std::regex records("( [0-9]+ +[0-9]+ \r\n)*");
+  if (std::regex_match(text, records)) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "broken records: " << text;
+}
+
+std::size_t lines_in(const std::string& text) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at + 2))
+    ++n;
+  return n;
+}
+
+// The search started in a folder with no terminal and no display, its console going into a pipe
+// that the test reads.
+struct Search {
+  pid_t pid = -1;
+  int out = -1;
+  std::string console;
+
+  Search(const fs::path& dir, rlim_t file_size_limit = RLIM_INFINITY) {
+    fs::copy_file(LYAPSEARCH_SEARCH_TARGET, dir / "lyapsearch",
+                  fs::copy_options::overwrite_existing);
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0) return;
+    pid = fork();
+    if (pid == 0) {
+      const int in = open("/dev/null", O_RDONLY);
+      if (chdir(dir.c_str()) != 0 || in < 0 || dup2(in, 0) < 0 || dup2(ends[1], 1) < 0) _exit(127);
+      unsetenv("DISPLAY");
+      const rlimit limit{file_size_limit, file_size_limit};
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
+      execl("./lyapsearch", "lyapsearch", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(ends[1]);
+    out = ends[0];
+    fcntl(out, F_SETFL, O_NONBLOCK);
+  }
+  ~Search() {
+    if (pid > 0) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
+    if (out >= 0) close(out);
+  }
+  const std::string& read_console() {
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(out, buffer, sizeof buffer)) > 0) console.append(buffer, n);
+    return console;
+  }
+  int kill_now(int sig) {
+    int status = -1;
+    if (kill(pid, sig) == 0 && waitpid(pid, &status, 0) == pid) pid = -1;
+    return status;
+  }
+};
+
+bool wait_until(const std::function<bool()>& done, std::chrono::seconds limit) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+TEST(Kill, EveryKillLeavesWholeLines) {
+  const ScratchDir scratch;
+  ASSERT_TRUE(scratch.ok());
+  std::mt19937 random(std::random_device{}());
+  std::uniform_int_distribution<int> pause_us(0, 40000);
+  std::size_t most_lines = 0;
+  for (int kill_no = 0; kill_no < 120; ++kill_no) {
+    const fs::path dir = scratch.path() / std::to_string(kill_no);
+    fs::create_directory(dir);
+    Search search(dir);
+    ASSERT_GT(search.pid, 0);
+    // Once the first find is written, the kill comes at any moment of the next ones.
+    ASSERT_TRUE(wait_until(
+        [&] {
+          search.read_console();
+          return fs::exists(dir / "lyapsearch.bmp");
+        },
+        std::chrono::seconds(60)))
+        << search.console;
+    std::this_thread::sleep_for(std::chrono::microseconds(pause_us(random)));
+    const int status = search.kill_now(SIGKILL);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+    const std::string results = read_file(dir / "lyapsearch.txt");
+    ASSERT_TRUE(results_whole(results)) << "kill " << kill_no;
+    ASSERT_TRUE(progress_whole(read_file(dir / "lyapsearch.dat"))) << "kill " << kill_no;
+    most_lines = std::max(most_lines, lines_in(results));
+  }
+  // The kills did come while finds were being written, not only before the first.
+  EXPECT_GT(most_lines, 3u);
+}
+
+// The signals a user or a batch system sends end the search with whole files and the terminal
+// as it was found.
+TEST(Kill, SignalsLeaveWholeFilesAndTheTerminalRestored) {
+  std::mt19937 random(std::random_device{}());
+  std::uniform_int_distribution<int> pause_us(0, 40000);
+  for (const int sig : {SIGTERM, SIGINT, SIGHUP, SIGTERM, SIGINT, SIGHUP}) {
+    const ScratchDir scratch;
+    ASSERT_TRUE(scratch.ok());
+    const fs::path& dir = scratch.path();
+    Session session(dir, "stty -g > before.txt; ./lyapsearch; stty -g > after.txt",
+                    LYAPSEARCH_SEARCH_TARGET);
+    ASSERT_TRUE(session.started());
+    ASSERT_TRUE(session.wait_for([&] { return fs::exists(dir / "lyapsearch.bmp"); },
+                                 std::chrono::seconds(60)));
+    std::this_thread::sleep_for(std::chrono::microseconds(pause_us(random)));
+    // The search is the shell's only child.
+    ASSERT_EQ(system(("pkill -" + std::to_string(sig) + " -P " + std::to_string(session.pid()) +
+                      " -x lyapsearch")
+                         .c_str()),
+              0);
+    // The shell creates the file before stty writes it.
+    ASSERT_TRUE(session.wait_for([&] { return !read_file(dir / "after.txt").empty(); },
+                                 std::chrono::seconds(30)));
+    EXPECT_EQ(read_file(dir / "after.txt"), read_file(dir / "before.txt")) << strsignal(sig);
+    EXPECT_TRUE(results_whole(read_file(dir / "lyapsearch.txt"))) << strsignal(sig);
+    EXPECT_TRUE(progress_whole(read_file(dir / "lyapsearch.dat"))) << strsignal(sig);
+  }
+}
+
+// A disk that fills up: the search goes on, says once which file it cannot write and why, and
+// leaves no half line.
+TEST(Kill, FullDiskLeavesNoHalfLineAndIsSaid) {
+  const ScratchDir scratch;
+  ASSERT_TRUE(scratch.ok());
+  const fs::path& dir = scratch.path();
+  constexpr rlim_t limit = 3000;
+  Search search(dir, limit);
+  ASSERT_GT(search.pid, 0);
+  const auto said = [&](const std::string& text) {
+    return search.read_console().find(text) != std::string::npos;
+  };
+  EXPECT_TRUE(
+      wait_until([&] { return said("lyapsearch.txt: File too large"); }, std::chrono::seconds(60)))
+      << search.console;
+  // It searches on past the full disk.
+  const std::size_t console_then = search.console.size();
+  EXPECT_TRUE(wait_until([&] { return search.read_console().size() > console_then + 2000; },
+                         std::chrono::seconds(60)));
+  const int status = search.kill_now(SIGKILL);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+  const std::string results = read_file(dir / "lyapsearch.txt");
+  EXPECT_TRUE(results_whole(results));
+  EXPECT_LE(results.size(), limit);
+  EXPECT_GT(lines_in(results), 10u);
+  // The bitmap never fits: said once, however many finds tried.
+  const std::string& console = search.console;
+  std::size_t bitmap_warnings = 0;
+  for (std::size_t at = console.find("lyapsearch.bmp: File too large"); at != std::string::npos;
+       at = console.find("lyapsearch.bmp: File too large", at + 1))
+    ++bitmap_warnings;
+  EXPECT_EQ(bitmap_warnings, 1u);
+}
+
+// With no terminal and no display, the real program searches until a signal ends it.
+TEST(Kill, HeadlessSearchRunsUntilASignal) {
+  const ScratchDir scratch;
+  ASSERT_TRUE(scratch.ok());
+  const fs::path& dir = scratch.path();
+  fs::copy_file(LYAPSEARCH_EXE, dir / "real");
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    if (chdir(dir.c_str()) != 0) _exit(127);
+    const int in = open("/dev/null", O_RDONLY);
+    const int out = open("console.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || out < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0) _exit(127);
+    setsid();  // no controlling terminal
+    unsetenv("DISPLAY");
+    execl("./real", "real", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  ASSERT_TRUE(wait_until([&] { return read_file(dir / "console.txt").size() > 20; },
+                         std::chrono::seconds(60)));
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  int status = 0;
+  EXPECT_EQ(waitpid(pid, &status, WNOHANG), 0) << "it stopped by itself";
+  ASSERT_EQ(kill(pid, SIGTERM), 0);
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+  EXPECT_TRUE(progress_whole(read_file(dir / "real.dat")));
+  EXPECT_EQ(read_file(dir / "real.txt"), "");
+}
+
+}  // namespace
