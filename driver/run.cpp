@@ -98,16 +98,56 @@ void handle_success(RunState& s, RunEnv& env) {
 
 }  // namespace
 
+namespace {
+
+void take_outcome(RunState& s, const TrialOutcome& o) {
+  s.p = o.p;
+  s.x_start = o.x_start;
+  s.x = o.x;
+  s.f = o.f;
+  s.step = o.step;
+  s.le = o.le;
+  s.le_range = o.le_range;
+  s.div_mean = o.div_mean;
+  s.n_samples = o.n_samples;
+  s.invariant_start = o.invariant_start;
+}
+
+}  // namespace
+
 void search_until_escape(RunState& s, RunEnv& env) {
+  TrialPool pool(env.workers, env.trial, s);
+  TrialJob job;
+  TrialOutcome outcome;
   for (;;) {
+    while (!pool.full()) {
+      draw_candidate(s, env.rng);
+      job.p = s.p;
+      job.x_start = s.x_start;
+      job.x = s.x;
+      job.x_near = s.x_near;
+      // The one change that running trials side by side makes to the program's random
+      // sequence: each trial's integrator jitter comes from a source of its own, seeded here by
+      // one value of the program's generator, however many workers there are. Trials then
+      // give the same results whichever thread runs them, and in whatever order.
+      job.jitter_seed = rnd(env.rng);
+      job.rng_after_draw = env.rng;
+      pool.submit(job);
+    }
+    pool.take_oldest(job, outcome);
     s.trial_no += 1;
-    draw_candidate(s, env.rng);
-    env.trial(s, env.rng);
-    // The keyboard is looked at once per trial, after it: a trial is never interrupted.
+    // The keyboard is looked at once per trial, after it: a trial is never interrupted. The
+    // trials still running are dropped when the pool goes.
     if (env.console.read_key() == 27) return;
-    if (s.step < 10) {
-      report_failure(env.console, s.step);
-    } else if (s.le > le_threshold) {
+    if (outcome.step < 10) {
+      report_failure(env.console, outcome.step);
+    } else if (outcome.le > le_threshold) {
+      // The trials drawn ahead were drawn around the old centres, and the plot draws from the
+      // generator: they go without a trace, and the generator goes back to where this trial's
+      // draw left it, so the next draw is the one a single thread would make.
+      pool.drop_all();
+      env.rng = job.rng_after_draw;
+      take_outcome(s, outcome);
       handle_success(s, env);
     }
   }
@@ -147,6 +187,7 @@ int run_program(int argc, char** argv) {
   survive_file_size_limit();
   auto console = open_terminal_console();
   RunEnv env{*console, system_clock(), program_base_name(argc > 0 ? argv[0] : nullptr)};
+  env.workers = usable_processors();
   auto state = std::make_unique<RunState>();
   return run_in_folder(*state, env);
 }

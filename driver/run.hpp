@@ -11,6 +11,7 @@
 
 #include "driver/run_state.hpp"
 #include "driver/search.hpp"
+#include "driver/trial_pool.hpp"
 #include "graphics/canvas.hpp"
 #include "platform/clock.hpp"
 #include "platform/console.hpp"
@@ -18,7 +19,6 @@
 
 namespace lyap {
 
-using TrialFn = std::function<void(RunState&, Rng&)>;
 using PlotFn = std::function<void(RunState&, Canvas&, Rng&)>;
 using WindowFn = std::function<std::unique_ptr<Window>(std::string_view, int, int)>;
 
@@ -33,6 +33,8 @@ struct RunEnv {
   Clock& clock;
   std::string base_name;  // names the three files (in the current directory) and the windows
   TrialFn trial = run_trial;
+  // Threads that run the trials; with none, each trial runs on the main thread in its turn.
+  int workers = 0;
   PlotFn plot = plot_success;
   WindowFn open_window = create_window;
 
@@ -59,7 +61,8 @@ struct RunEnv {
 int run_in_folder(RunState& s, RunEnv& env);
 
 void start_up(RunState& s, RunEnv& env);
-// Runs trials until a trial ends with Escape pending.
+// Runs trials until a trial ends with Escape pending. The console, the files and the pictures
+// are the same whatever the number of workers.
 void search_until_escape(RunState& s, RunEnv& env);
 // The trial count, the plot of the budget against time and its bitmap, the progress file
 // removed, and a wait for one last key.

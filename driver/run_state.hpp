@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <string>
 
 #include "numerics/numerics.hpp"
@@ -35,6 +36,16 @@ inline constexpr long double min_speed = widen(1e-4f);
 inline constexpr int renormalise_decimals = 18;
 
 using History = std::array<long double, n_window>;
+
+// Tells a running trial that its result is no longer wanted. Trials are dropped a generation
+// at a time: those drawn ahead of a success, and all of them at the end of the run.
+struct TrialCancel {
+  const std::atomic<long>* generation = nullptr;  // the generation still wanted
+  long trial_generation = 0;                      // the running trial's
+  bool requested() const {
+    return generation != nullptr && generation->load(std::memory_order_relaxed) != trial_generation;
+  }
+};
 
 struct RunState {
   // Set once at start-up.
@@ -74,6 +85,7 @@ struct RunState {
   History le_hist{};
   History x1_hist{};
   long double radial_rate = 0;
+  TrialCancel cancel;  // set by whoever runs the trial
 };
 
 }  // namespace lyap

@@ -11,7 +11,8 @@ namespace lyap {
 long draw_candidate(RunState& s, Rng& rng);
 
 // Runs the two-trajectory Lyapunov test from x and x_near. Leaves the end code 1..9 in
-// s.step, or the step count of a success (29998 + 10000 k).
+// s.step, or the step count of a success (29998 + 10000 k). A trial cancelled through
+// s.cancel stops within 1024 steps, with step 0.
 void run_trial(RunState& s, Rng& rng);
 
 enum class Check { go_on, success, failed };

@@ -91,6 +91,12 @@ void run_trial(RunState& s, Rng& rng) {
 
   for (;;) {
     s.step += 1;
+    // A trial runs up to a fifth of a second; one whose result is no longer wanted gives up
+    // within a millisecond or so.
+    if ((s.step & 1023) == 0 && s.cancel.requested()) {
+      s.step = 0;
+      return;
+    }
     advance_from(s.x, s.f, s.f, dt, s.x, m, rng);
     advance(s.x_near, s.f, dt, s.x_near, m, rng);
 

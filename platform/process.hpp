@@ -19,4 +19,12 @@ FolderLock lock_folder(const std::string& folder);
 // instead of ending the process.
 void survive_file_size_limit();
 
+// The processors this process may run on: its CPU affinity mask, lowered to its CPU quota
+// where a control group sets one (containers, batch systems), and at least 1.
+int usable_processors();
+
+// The calling thread runs at the lowest scheduling priority from now on, so that it only takes
+// time the rest of the machine leaves idle. The process's other threads keep theirs.
+void lower_thread_priority();
+
 }  // namespace lyap

@@ -1,9 +1,14 @@
 #include <fcntl.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <string>
 
 #include "platform/process.hpp"
 
@@ -22,6 +27,67 @@ FolderLock lock_folder(const std::string& folder) {
 
 void survive_file_size_limit() {
   ::signal(SIGXFSZ, SIG_IGN);
+}
+
+namespace {
+
+// A cgroup v2 cpu.max file: "quota period", or "max period" for none. 0 for none.
+int processors_in_cpu_max(const std::string& file) {
+  std::ifstream in(file);
+  std::string quota_text;
+  long long period = 0;
+  if (!(in >> quota_text >> period) || quota_text == "max" || period <= 0) return 0;
+  const long long quota = std::atoll(quota_text.c_str());
+  if (quota <= 0) return 0;
+  // A quota of 1.5 processors keeps two workers busy 75% of the time each: round up.
+  return static_cast<int>((quota + period - 1) / period);
+}
+
+// The processors' worth of time the CPU quota allows: the tightest cpu.max of the process's
+// control group and of the groups above it (cgroup v2), or cgroup v1's quota over its period.
+// 0 when nothing sets a quota.
+int quota_processors() {
+  std::string group;  // "0::/path" is the cgroup v2 line of /proc/self/cgroup
+  {
+    std::ifstream in("/proc/self/cgroup");
+    for (std::string line; std::getline(in, line);) {
+      if (line.rfind("0::", 0) == 0) group = line.substr(3);
+    }
+  }
+  int tightest = 0;
+  for (std::string path = group;;) {
+    const int quota = processors_in_cpu_max("/sys/fs/cgroup" + path + "/cpu.max");
+    if (quota > 0 && (tightest == 0 || quota < tightest)) tightest = quota;
+    const std::size_t slash = path.find_last_of('/');
+    if (path.empty() || slash == std::string::npos) break;
+    path.erase(slash);
+  }
+  if (tightest > 0) return tightest;
+
+  std::ifstream v1_quota("/sys/fs/cgroup/cpu/cpu.cfs_quota_us");
+  std::ifstream v1_period("/sys/fs/cgroup/cpu/cpu.cfs_period_us");
+  long long quota = 0;
+  long long period = 0;
+  if (!(v1_quota >> quota) || !(v1_period >> period) || quota <= 0 || period <= 0) return 0;
+  return static_cast<int>((quota + period - 1) / period);
+}
+
+}  // namespace
+
+int usable_processors() {
+  int count = 0;
+  cpu_set_t mask;
+  CPU_ZERO(&mask);
+  if (::sched_getaffinity(0, sizeof mask, &mask) == 0) count = CPU_COUNT(&mask);
+  if (count <= 0) count = static_cast<int>(::sysconf(_SC_NPROCESSORS_ONLN));
+  const int quota = quota_processors();
+  if (quota > 0 && quota < count) count = quota;
+  return count > 0 ? count : 1;
+}
+
+void lower_thread_priority() {
+  // On Linux each thread has a nice value of its own, set through its thread id.
+  (void)::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 19);
 }
 
 }  // namespace lyap

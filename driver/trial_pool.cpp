@@ -1,0 +1,123 @@
+#include "driver/trial_pool.hpp"
+
+#include <utility>
+
+#include "platform/process.hpp"
+
+namespace lyap {
+
+namespace {
+
+// Enough trials ahead that no worker waits while the oldest one is still running: most trials
+// end within a few steps, and a long one takes as long as hundreds of short ones.
+constexpr int slots_per_worker = 32;
+
+std::unique_ptr<RunState> trial_state(const RunState& constants) {
+  auto state = std::make_unique<RunState>();
+  state->eps_sq = constants.eps_sq;
+  return state;
+}
+
+}  // namespace
+
+TrialPool::TrialPool(int workers, TrialFn trial, const RunState& constants)
+    : trial_(std::move(trial)),
+      slots_(workers > 0 ? static_cast<std::size_t>(workers) * slots_per_worker : 1) {
+  if (workers <= 0) {
+    caller_state_ = trial_state(constants);
+    return;
+  }
+  workers_.resize(static_cast<std::size_t>(workers));
+  for (Worker& worker : workers_) {
+    worker.state = trial_state(constants);
+    worker.thread = std::thread([this, state = worker.state.get()] { work(*state); });
+  }
+}
+
+TrialPool::~TrialPool() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+    generation_.fetch_add(1, std::memory_order_relaxed);
+  }
+  work_ready_.notify_all();
+  for (Worker& worker : workers_) worker.thread.join();
+}
+
+void TrialPool::run(RunState& s, const TrialJob& job, long generation, TrialOutcome& outcome) {
+  // The trial starts as the draw left it, in this worker's own state.
+  s.p = job.p;
+  s.x_start = job.x_start;
+  s.x = job.x;
+  s.x_near = job.x_near;
+  s.dx.fill(0);
+  s.le_hist.fill(0);
+  s.cancel = {&generation_, generation};
+  Rng jitter = make_rng(job.jitter_seed);
+  trial_(s, jitter);
+  outcome.p = s.p;
+  outcome.x_start = s.x_start;
+  outcome.x = s.x;
+  outcome.f = s.f;
+  outcome.step = s.step;
+  outcome.le = s.le;
+  outcome.le_range = s.le_range;
+  outcome.div_mean = s.div_mean;
+  outcome.n_samples = s.n_samples;
+  outcome.invariant_start = s.invariant_start;
+}
+
+void TrialPool::work(RunState& state) {
+  lower_thread_priority();
+  TrialJob job;
+  TrialOutcome outcome;
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    work_ready_.wait(lock, [this] { return stopping_ || next_run_ < submitted_; });
+    if (stopping_) return;
+    const long ticket = next_run_++;
+    job = slots_[static_cast<std::size_t>(ticket) % slots_.size()].job;
+    const long generation = generation_.load(std::memory_order_relaxed);
+    lock.unlock();
+    run(state, job, generation, outcome);
+    lock.lock();
+    if (ticket < taken_) continue;  // dropped while it ran
+    Slot& slot = slots_[static_cast<std::size_t>(ticket) % slots_.size()];
+    slot.outcome = outcome;
+    slot.done = true;
+    if (ticket == taken_) oldest_done_.notify_one();
+  }
+}
+
+void TrialPool::submit(const TrialJob& job) {
+  {
+    std::lock_guard lock(mutex_);
+    Slot& slot = slots_[static_cast<std::size_t>(submitted_) % slots_.size()];
+    slot.job = job;
+    slot.done = false;
+    ++submitted_;
+  }
+  work_ready_.notify_one();
+}
+
+void TrialPool::take_oldest(TrialJob& job, TrialOutcome& outcome) {
+  Slot& slot = slots_[static_cast<std::size_t>(taken_) % slots_.size()];
+  if (workers_.empty()) {
+    run(*caller_state_, slot.job, generation_.load(std::memory_order_relaxed), slot.outcome);
+    slot.done = true;
+  }
+  std::unique_lock lock(mutex_);
+  oldest_done_.wait(lock, [&] { return slot.done; });
+  job = slot.job;
+  outcome = slot.outcome;
+  ++taken_;
+}
+
+void TrialPool::drop_all() {
+  std::lock_guard lock(mutex_);
+  generation_.fetch_add(1, std::memory_order_relaxed);
+  taken_ = submitted_;
+  next_run_ = submitted_;
+}
+
+}  // namespace lyap
