@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "deadline.hpp"
 #include "scratch.hpp"
 
 namespace lyap {
@@ -560,6 +561,7 @@ class RecordingWindow : public Window {
 };
 
 TEST(CanvasRedraw, ReturnsOnceTheWindowHasTheFrame) {
+  const testing::Deadline deadline;  // a frame never taken would wait for ever
   RecordingWindow window(canvas_w, canvas_h);
   Canvas canvas;
   init_canvas(canvas, canvas_w, canvas_h, &window);
@@ -573,6 +575,7 @@ TEST(CanvasRedraw, ReturnsOnceTheWindowHasTheFrame) {
 }
 
 TEST(CanvasRedraw, FramesAreNeverTornByDrawingOnAnotherThread) {
+  const testing::Deadline deadline;  // a frame never taken would wait for ever
   RecordingWindow window(canvas_w, canvas_h);
   Canvas canvas;
   init_canvas(canvas, canvas_w, canvas_h, &window);

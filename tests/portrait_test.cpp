@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "extended_near.hpp"
 #include "graphics/plots.hpp"
 #include "picture_checks.hpp"
 
@@ -181,18 +182,28 @@ TEST(ProjectPoint, PlaneWithoutSpreadInX3GivesNoShade) {
 
 TEST(ProjectPoint, CylinderTurnsTheFirstComponentAroundTheAxis) {
   long double px = 0, py = 0, shade = 0;
-  // a is within 3e-8 of 0: the point faces the viewer at the right-hand edge.
+  // The turn angle is 0.7854 held in single precision, 0.785399973392486572265625, so a is
+  // -2.66075134e-8 here; the width factor 0.9 is 0.89999997615814208984375.
   project_point(State{0, -0.7854L, 3, 0, 0}, 0, 10, 0, 10, 0, 1, 40, 400, 400, px, py, shade,
                 "cylinder");
-  EXPECT_NEAR(px, 40 + 400 * widen(0.9f), 1e-9L);
-  EXPECT_NEAR(py, 400 * widen(0.9f) * 0.7L, 1e-9L);
-  EXPECT_NEAR(shade, 127.5L, 1e-5L);
+  EXPECT_EXT_NEAR(px, 399.99999046325677L, 1e-9L);
+  EXPECT_EXT_NEAR(py, 251.99999332427979L, 1e-9L);
+  EXPECT_EXT_NEAR(shade, 127.50000339245796L, 1e-9L);
 
-  // The turn and width constants are held in single precision.
-  project_point(State{0, 0, 0, 0, 0}, 0, 10, 0, 10, 0, 1, 0, 400, 400, px, py, shade, "cylinder");
-  const long double a = static_cast<long double>(0.7854f);
-  EXPECT_EQ(px, 400 * static_cast<long double>(0.9f) * (std::cos(a) + 1) / 2);
-  EXPECT_EQ(shade, (1 - std::sin(a)) * 255 / 2);
+  // Quarter turns from there: across the front to the left edge and round the back.
+  struct Turn {
+    long double a, px, shade;
+  };
+  const long double half_pi = 1.57079632679489661923L;
+  const Turn turns[] = {{half_pi, 40 + 179.99999523162842L, 0},
+                        {2 * half_pi, 40, 127.5L},
+                        {3 * half_pi, 40 + 179.99999523162842L, 255}};
+  for (const Turn& t : turns) {
+    project_point(State{0, t.a - 0.785399973392486572265625L, 0, 0, 0}, 0, 10, 0, 10, 0, 1, 40, 400,
+                  400, px, py, shade, "cylinder");
+    EXPECT_EXT_NEAR(px, t.px, 1e-9L) << t.a;
+    EXPECT_EXT_NEAR(shade, t.shade, 1e-9L) << t.a;
+  }
 
   for (long double x1 = -10; x1 <= 10; x1 += 0.37L) {
     project_point(State{0, x1, 0, 0, 0}, 0, 10, 0, 10, 0, 1, 40, 400, 400, px, py, shade,
@@ -333,21 +344,38 @@ TEST(PlotShadow, FallsOnlyOnWhite) {
 }
 
 TEST(PlotShadow, DarkerPointsThrowItFurtherDownAndRight) {
-  Canvas canvas;
-  start_canvas(canvas);
-  Rng rng = make_rng(0.75L);
-  Rng copy = rng;
-  long double s1 = 0, s2 = 0;
-  for (int i = 0; i < 12; ++i) s1 += rnd(copy);
-  for (int i = 0; i < 12; ++i) s2 += rnd(copy);
-  // plot_w 600 and plot_h 300 make the reach shade / S1 across and shade / (2 S2) down.
-  plot_shadow(canvas, 100, 50, 255, 600, 300, 40, 0, 0, rng);
-  EXPECT_EQ(rng.draws, copy.draws);
-  const int x = round_to_int32(100 + 255 / s1);
-  const int y = round_to_int32(50 + 255 * 0.5L / s2);
-  EXPECT_GT(x, 110);
-  EXPECT_GT(y, 55);
-  EXPECT_EQ(pixel(canvas, x, y), shadow_grey);
+  // The reach is shade x plot_w / 600 across and shade x plot_h / 600 down, each divided by a
+  // sum of 12 numbers below 1. With the same draws, half the shade reaches half as far, and a
+  // plot of half the width and twice the height half as far across and twice as far down.
+  auto shadow_of = [](long double shade, int plot_w, int plot_h) {
+    Canvas canvas;
+    start_canvas(canvas);
+    Rng rng = make_rng(0.75L);
+    plot_shadow(canvas, 100, 50, shade, plot_w, plot_h, 40, 0, 0, rng);
+    std::pair<int, int> at{-1, -1};
+    int drawn = 0;
+    for (int y = 0; y < canvas_h; ++y) {
+      for (int x = 0; x < canvas_w; ++x) {
+        if (pixel(canvas, x, y) == white) continue;
+        EXPECT_EQ(pixel(canvas, x, y), shadow_grey);
+        at = {x, y};
+        ++drawn;
+      }
+    }
+    EXPECT_EQ(drawn, 1) << shade;
+    return std::pair{at.first - 100, at.second - 50};
+  };
+  const auto [dx, dy] = shadow_of(255, 600, 300);
+  const auto [half_dx, half_dy] = shadow_of(127.5L, 600, 300);
+  const auto [narrow_dx, tall_dy] = shadow_of(255, 300, 600);
+  // More than 255 / 12 across and 127.5 / 12 down.
+  EXPECT_GT(dx, 21);
+  EXPECT_GT(dy, 10);
+  // Each reach rounded: twice a half is within a pixel of the whole.
+  EXPECT_LE(std::abs(2 * half_dx - dx), 1);
+  EXPECT_LE(std::abs(2 * half_dy - dy), 1);
+  EXPECT_LE(std::abs(2 * narrow_dx - dx), 1);
+  EXPECT_LE(std::abs(tall_dy - 2 * dy), 1);
 }
 
 TEST(PlotShadow, NoShadeMeansNoShadowButTheSameDraws) {
@@ -406,58 +434,70 @@ TEST(PlotPortrait, AFixedPointKeepsTheRestOfItsState) {
   EXPECT_LT(std::fabs(x[3]), 1e-990L);
 }
 
-// A bounded chaotic trajectory, drawn once for all the checks below.
+// A bounded chaotic trajectory, drawn once for all the checks below, and the path its third
+// pass should have drawn: 2 k + 1 full steps, then k steps under the step rule.
 class BoundedPortrait : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     canvas_ = new Canvas;
     start_canvas(*canvas_, false);
-    x_ = {0, 2, -1.1L, 0.1L, 1.1L};
+    x_ = start;
     State f{};
     Rng rng = make_rng(0.25L);
     plot_portrait(*canvas_, 400, 400, 40, x_, f, 0.1L, 0, 0, chaotic_params, rng);
     draws_ = rng.draws;
+    retrace();
   }
   static void TearDownTestSuite() {
     delete canvas_;
     canvas_ = nullptr;
+    delete path_;
+    path_ = nullptr;
+  }
+  static void retrace() {
+    path_ = new std::vector<State>;
+    State x = start, f{};
+    Rng rng = make_rng(0.25L);
+    long double x_min = 1e6L, x_max = -1e6L, y_min = 1e6L, y_max = -1e6L;
+    for (int i = 0; i < 2 * k_steps + 1; ++i) {
+      advance(x, f, 0.1L, x, chaotic_params, rng);
+      if (i > k_steps) {
+        x_min = std::min(x_min, x[1]);
+        x_max = std::max(x_max, x[1]);
+        y_min = std::min(y_min, x[2]);
+        y_max = std::max(y_max, x[2]);
+      }
+    }
+    x_span0_ = round_to_int32(std::floor(x_max - x_min) + 1);
+    y_span0_ = round_to_int32(std::floor(y_max - y_min) + 1);
+    long double h = 0.1L;
+    for (int i = 0; i < k_steps; ++i) {
+      advance(x, f, h, x, chaotic_params, rng);
+      path_->push_back(x);
+      h = plot_step(f, 0.1L, 400, 400, x_span0_, y_span0_);
+    }
   }
   static bool in_frame(int x, int y) { return x >= 40 && x <= 439 && y >= 0 && y <= 400; }
   static bool inside_frame(int x, int y) { return x > 40 && x < 439 && y > 0 && y < 400; }
 
+  static constexpr State start{0, 2, -1.1L, 0.1L, 1.1L};
   static Canvas* canvas_;
   static State x_;
   static std::uint64_t draws_;
+  static std::vector<State>* path_;
+  static int x_span0_, y_span0_;
 };
 Canvas* BoundedPortrait::canvas_ = nullptr;
 State BoundedPortrait::x_{};
 std::uint64_t BoundedPortrait::draws_ = 0;
+std::vector<State>* BoundedPortrait::path_ = nullptr;
+int BoundedPortrait::x_span0_ = 0;
+int BoundedPortrait::y_span0_ = 0;
 
-// Pass 3 retraces pass 2 from the state pass 1 left, so the portrait ends where 2 k + 1 full
-// steps and then k steps under the step rule end.
 TEST_F(BoundedPortrait, EndsWhereTheSecondPassEnded) {
-  State x{0, 2, -1.1L, 0.1L, 1.1L}, f{};
-  Rng rng = make_rng(0.25L);
-  long double x_min = 1e6L, x_max = -1e6L, y_min = 1e6L, y_max = -1e6L;
-  for (int i = 0; i < 2 * k_steps + 1; ++i) {
-    advance(x, f, 0.1L, x, chaotic_params, rng);
-    if (i > k_steps) {
-      x_min = std::min(x_min, x[1]);
-      x_max = std::max(x_max, x[1]);
-      y_min = std::min(y_min, x[2]);
-      y_max = std::max(y_max, x[2]);
-    }
-  }
-  const int x_span0 = round_to_int32(std::floor(x_max - x_min) + 1);
-  const int y_span0 = round_to_int32(std::floor(y_max - y_min) + 1);
-  EXPECT_EQ(x_span0, 5);
-  EXPECT_EQ(y_span0, 3);
-  long double h = 0.1L;
-  for (int i = 0; i < k_steps; ++i) {
-    advance(x, f, h, x, chaotic_params, rng);
-    h = plot_step(f, 0.1L, 400, 400, x_span0, y_span0);
-  }
-  for (int i = 1; i <= n_dims; ++i) EXPECT_EQ(x_[i], x[i]) << "x(" << i << ")";
+  EXPECT_EQ(x_span0_, 5);
+  EXPECT_EQ(y_span0_, 3);
+  for (int i = 1; i <= n_dims; ++i) EXPECT_EQ(x_[i], path_->back()[i]) << "x(" << i << ")";
 }
 
 TEST_F(BoundedPortrait, KeepsTheStateAndDraws24RandomValuesPerPoint) {
@@ -498,33 +538,51 @@ TEST_F(BoundedPortrait, HoldsOnlyPaperGreyPointsAndShadowsInside) {
   }
 }
 
-TEST_F(BoundedPortrait, PointsSpanThePlotShadedByX3) {
-  // Away from the ticks (at most 11 pixels in from the frame) every dark pixel is a point.
-  int points = 0, shadows = 0, darkest = 255, lightest = 0;
-  int left = canvas_w, right = 0, top = canvas_h, bottom = 0;
+// The path drawn again by the rule the portrait follows: x1 across on its axis 0 .. 6, x2 up
+// on -2 .. 2, and each point darkening its four pixels from grey 180 by its share of
+// 255 (x3 - min) / (max - min), so that high x3 is dark. Away from the frame and its ticks
+// (11 pixels in) every pixel is the darkest point on it, or white or a shadow where there is
+// none.
+TEST_F(BoundedPortrait, EveryPixelIsTheDarkestPointOnItShadedByX3) {
+  long double z_min = 1e6L, z_max = -1e6L;
+  for (const State& x : *path_) {
+    z_min = std::min(z_min, x[3]);
+    z_max = std::max(z_max, x[3]);
+  }
+  std::vector<int> level(static_cast<std::size_t>(canvas_w * canvas_h), 255);
+  auto darken = [&](long double x, long double y, long double g) {
+    const int v = std::clamp(static_cast<int>(std::nearbyint(g)), 0, 255);
+    int& at = level[static_cast<std::size_t>(y * canvas_w + x)];
+    at = std::min(at, v);
+  };
+  for (const State& x : *path_) {
+    const long double px = x[1] / 6 * 400 + 40;
+    const long double py = (2 - x[2]) / 4 * 400;
+    const long double shade = (x[3] - z_min) / (z_max - z_min) * 255;
+    const long double X = std::floor(px), Y = std::floor(py), fx = px - X, fy = py - Y;
+    darken(X, Y, 180 - (1 - fx) * (1 - fy) * shade);
+    darken(X + 1, Y, 180 - fx * (1 - fy) * shade);
+    darken(X, Y + 1, 180 - (1 - fx) * fy * shade);
+    darken(X + 1, Y + 1, 180 - fx * fy * shade);
+  }
+  int wrong = 0, points = 0, shadows = 0;
   for (int y = 12; y <= 388; ++y) {
     for (int x = 52; x <= 427; ++x) {
-      const Colour c = pixel(*canvas_, x, y);
-      if (c == shadow_grey) ++shadows;
-      if (c == white || c == shadow_grey) continue;
-      ++points;
-      darkest = std::min(darkest, c & 255);
-      lightest = std::max(lightest, c & 255);
-      left = std::min(left, x);
-      right = std::max(right, x);
-      top = std::min(top, y);
-      bottom = std::max(bottom, y);
+      const int want = level[static_cast<std::size_t>(y * canvas_w + x)];
+      const Colour got = pixel(*canvas_, x, y);
+      shadows += got == shadow_grey;
+      points += want < 255;
+      // Rounding in another order may move a level by one.
+      const bool right = want == 255 ? got == white || got == shadow_grey
+                                     : got == grey(got & 255) && std::abs((got & 255) - want) <= 1;
+      if (!right && ++wrong <= 10) {
+        ADD_FAILURE() << "at " << x << ", " << y << ": " << (got & 255) << " for " << want;
+      }
     }
   }
+  EXPECT_EQ(wrong, 0);
   EXPECT_GT(points, 5000);
   EXPECT_GT(shadows, 500);
-  EXPECT_LE(darkest, 20);
-  EXPECT_GE(lightest, 170);
-  // x1 ranges over 1.145 .. 5.180 on the axis 0 .. 6, x2 over -1.412 .. 1.412 on -2 .. 2.
-  EXPECT_NEAR(left, 40 + 1.145 / 6 * 400, 3);
-  EXPECT_NEAR(right, 40 + 5.180 / 6 * 400, 3);
-  EXPECT_NEAR(top, (2 - 1.412) / 4 * 400, 3);
-  EXPECT_NEAR(bottom, (2 + 1.412) / 4 * 400, 3);
 }
 
 // The trajectory spans x1 1.145 .. 5.180 and x2 -1.412 .. 1.412: its axes are 0 .. 6 in six

@@ -266,7 +266,6 @@ TEST(ProgressReaderFuzz, RandomBytes) {
     ++inputs;
   }
   std::printf("progress reader fuzzed: %ld inputs, %ld numbers read\n", inputs, numbers);
-  EXPECT_EQ(inputs, 100000);
 }
 
 }  // namespace

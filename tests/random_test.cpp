@@ -40,7 +40,6 @@ TEST(Rnd, ValuesLieInTheUnitIntervalOnTheFullGrid) {
     if (std::fmod(numerator, 2.0L) == 1) ++odd_numerators;
     sum += r;
   }
-  EXPECT_EQ(rng.draws, static_cast<std::uint64_t>(n));
   EXPECT_EXT_NEAR(odd_numerators, n / 2, 1000);
   EXPECT_EXT_NEAR(sum / n, 0.5L, 0.005L);
 }
@@ -49,13 +48,6 @@ std::vector<long double> first_draws(Rng rng, int count) {
   std::vector<long double> out;
   for (int i = 0; i < count; ++i) out.push_back(rnd(rng));
   return out;
-}
-
-TEST(MakeRng, SameSeedSameSequence) {
-  const long double seeds[] = {0, 1, 43210.123456L, 86399.999L, -0.0L};
-  for (const long double seed : seeds) {
-    EXPECT_EQ(first_draws(make_rng(seed), 20), first_draws(make_rng(seed), 20)) << seed;
-  }
 }
 
 TEST(MakeRng, NeighbouringSeedsGiveDifferentSequences) {

@@ -19,6 +19,7 @@
 
 #include <gtest/gtest.h>
 
+#include "deadline.hpp"
 #include "numerics/numerics.hpp"
 #include "scratch.hpp"
 
@@ -244,6 +245,7 @@ TEST_F(ResultsFile, FullDiskLeavesNoHalfLine) {
 }
 
 TEST_F(ResultsFile, FifoUnderTheNameDoesNotBlock) {
+  const lyap::testing::Deadline deadline;
   ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0);
   append(example_p, "00");  // would hang forever if opened as a plain file
   lyap::start_results_file(base);

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -310,6 +311,72 @@ TEST_F(RunTest, FailedWritesAreSaidOncePerFileUntilAWriteWorks) {
   EXPECT_EQ(warnings, expected);
   EXPECT_FALSE(std::filesystem::exists(folder));
   EXPECT_NE(console.screen().find(" 24\n"), std::string::npos);
+}
+
+TEST_F(RunTest, WindowOpensAt440By424UnderTheProgramName) {
+  std::string caption;
+  int width = 0, height = 0, opened = 0;
+  env->open_window = [&](std::string_view c, int w, int h) {
+    caption = c;
+    width = w;
+    height = h;
+    ++opened;
+    return std::unique_ptr<Window>();
+  };
+  run({{9}}, {escape});
+  EXPECT_EQ(opened, 1);
+  EXPECT_EQ(caption, base);
+  EXPECT_EQ(width, 440);
+  EXPECT_EQ(height, 424);
+}
+
+TEST_F(RunTest, RandomSourceIsSeededFromTheTimeOfDay) {
+  // The first four numbers after seeding centre the search; the run clock is another clock.
+  for (const long double seconds : {45296.25L, 45296.5L, 80000.0L}) {
+    clock.time_of_day = seconds;
+    next = 0;
+    run({{9}}, {escape});
+    Rng expected = make_rng(seconds);
+    for (int i = 1; i <= n_dims; ++i) {
+      EXPECT_EQ(state->x_centre[i], rnd(expected) - 0.5L) << seconds << ", x_centre " << i;
+    }
+  }
+}
+
+TEST_F(RunTest, SuccessIsDroppedWheneverThePlotLeavesX1BeyondTheBound) {
+  struct Case {
+    long double x1;
+    bool kept;
+  };
+  const long double inf = std::numeric_limits<long double>::infinity();
+  const Case cases[] = {{1000, true},           {-1000, true},     {999.5L, true},
+                        {1000.0000001L, false}, {-1000.5L, false}, {failure_mark, false},
+                        {-inf, false}};
+  for (const Case& c : cases) {
+    env->plot = [&](RunState& s, Canvas&, Rng&) { s.x[1] = c.x1; };
+    std::filesystem::remove(base + ".bmp");
+    next = 0;
+    run({{29998}, {9}}, {none, escape});
+    EXPECT_EQ(state->n_found, c.kept ? 1 : 0) << c.x1;
+    EXPECT_EQ(read_file(base + ".txt").empty(), !c.kept) << c.x1;
+    EXPECT_EQ(std::filesystem::exists(base + ".bmp"), c.kept) << c.x1;
+  }
+}
+
+TEST_F(RunTest, EndOfRunPlotsTheProgressFileBeforeRemovingIt) {
+  run({{9}}, {escape});
+  const std::string records = " 0" + std::string(13, ' ') + "25 \r\n" + " 300" +
+                              std::string(11, ' ') + "19 \r\n" + " 900" + std::string(11, ' ') +
+                              "14 \r\n";
+  { std::ofstream(base + ".dat", std::ios::binary) << records; }
+  console.keys.push_back('x');
+  end_of_run(*state, *env);
+  EXPECT_FALSE(std::filesystem::exists(base + ".dat"));
+  // The budget held at 25 until x = 140, at 19 until 340, then 14, on a 20-minute axis.
+  for (const auto& [x, y] : {std::pair{90, 150}, {140, 180}, {240, 210}, {340, 240}}) {
+    EXPECT_EQ(get_pixel(env->canvas, x, y), black) << x << ", " << y;
+  }
+  EXPECT_EQ(get_pixel(env->canvas, 240, 150), white);
 }
 
 }  // namespace

@@ -23,6 +23,7 @@
 #include <string_view>
 #include <vector>
 
+#include "deadline.hpp"
 #include "platform/console.hpp"
 #include "platform/terminal_posix.hpp"
 
@@ -194,10 +195,15 @@ std::vector<int> keys_until_none(Console& console) {
   return keys;
 }
 
+// Every test here talks to a terminal, a pipe or a child that could leave it waiting.
+class TerminalConsole : public ::testing::Test {
+  testing::Deadline deadline_;
+};
+
 // ---------------------------------------------------------------------------------------------
 // Keyboard mode
 
-TEST(TerminalConsole, KeyboardIsRawWhileOpenAndExactlyAsBeforeAfterwards) {
+TEST_F(TerminalConsole, KeyboardIsRawWhileOpenAndExactlyAsBeforeAfterwards) {
   Pty pty;
   const termios before = mode_of(pty.slave());
   {
@@ -212,7 +218,7 @@ TEST(TerminalConsole, KeyboardIsRawWhileOpenAndExactlyAsBeforeAfterwards) {
   EXPECT_TRUE(same_mode(mode_of(pty.slave()), before));
 }
 
-TEST(TerminalConsole, ASecondConsoleLeavesTheTerminalToTheFirst) {
+TEST_F(TerminalConsole, ASecondConsoleLeavesTheTerminalToTheFirst) {
   Pty pty;
   const termios before = mode_of(pty.slave());
   auto first = open_terminal_console(pty.slave(), pty.slave());
@@ -246,7 +252,7 @@ const KeyCase kKeyCases[] = {
     {"8-bit byte", "\xf1", {0xF1}},
 };
 
-TEST(TerminalConsole, KeysFromTheTerminal) {
+TEST_F(TerminalConsole, KeysFromTheTerminal) {
   for (const KeyCase& c : kKeyCases) {
     SCOPED_TRACE(c.name);
     Pty pty;
@@ -256,7 +262,7 @@ TEST(TerminalConsole, KeysFromTheTerminal) {
   }
 }
 
-TEST(TerminalConsole, KeysFromAPipeThatStaysOpen) {
+TEST_F(TerminalConsole, KeysFromAPipeThatStaysOpen) {
   OutputFile out;
   for (const KeyCase& c : kKeyCases) {
     SCOPED_TRACE(c.name);
@@ -267,7 +273,7 @@ TEST(TerminalConsole, KeysFromAPipeThatStaysOpen) {
   }
 }
 
-TEST(TerminalConsole, EndOfInputMeansNoKeysEverAndNoWaiting) {
+TEST_F(TerminalConsole, EndOfInputMeansNoKeysEverAndNoWaiting) {
   Pipe in;
   OutputFile out;
   write_fully(in.write_end(), "k\x1b");
@@ -281,7 +287,7 @@ TEST(TerminalConsole, EndOfInputMeansNoKeysEverAndNoWaiting) {
   console->wait_key();
 }
 
-TEST(TerminalConsole, WaitKeyOnDevNullReturns) {
+TEST_F(TerminalConsole, WaitKeyOnDevNullReturns) {
   const int null_fd = ::open("/dev/null", O_RDWR);
   ASSERT_GE(null_fd, 0);
   auto console = open_terminal_console(null_fd, null_fd);
@@ -291,7 +297,7 @@ TEST(TerminalConsole, WaitKeyOnDevNullReturns) {
   ::close(null_fd);
 }
 
-TEST(TerminalConsole, WaitKeyTakesExactlyOneKeyPress) {
+TEST_F(TerminalConsole, WaitKeyTakesExactlyOneKeyPress) {
   struct Case {
     const char* name;
     std::string_view typed;
@@ -315,7 +321,7 @@ TEST(TerminalConsole, WaitKeyTakesExactlyOneKeyPress) {
 // ---------------------------------------------------------------------------------------------
 // Output
 
-TEST(TerminalConsole, ConsoleColoursAsAnsiForegrounds) {
+TEST_F(TerminalConsole, ConsoleColoursAsAnsiForegrounds) {
   // Console colours are blue = 1, green = 2, red = 4, bright = 8.
   const char* expected[16] = {"30", "34", "32", "36", "31", "35", "33", "37",
                               "90", "94", "92", "96", "91", "95", "93", "97"};
@@ -332,7 +338,7 @@ TEST(TerminalConsole, ConsoleColoursAsAnsiForegrounds) {
   EXPECT_EQ(read_until(pty.master(), "END"), wanted + "END");
 }
 
-TEST(TerminalConsole, SmartTerminalGetsEscapesAndUtf8) {
+TEST_F(TerminalConsole, SmartTerminalGetsEscapesAndUtf8) {
   ScopedTerm term("xterm");
   Pty pty;
   auto console = open_terminal_console(pty.slave(), pty.slave());
@@ -361,7 +367,7 @@ TEST(TerminalConsole, SmartTerminalGetsEscapesAndUtf8) {
   EXPECT_EQ(read_until(pty.master(), "\x1b[39m"), "\x1b[39m");
 }
 
-TEST(TerminalConsole, PlainOutputHasNoEscapes) {
+TEST_F(TerminalConsole, PlainOutputHasNoEscapes) {
   struct Case {
     const char* name;
     const char* term;
@@ -398,7 +404,7 @@ TEST(TerminalConsole, PlainOutputHasNoEscapes) {
   }
 }
 
-TEST(TerminalConsole, WindowsTextBecomesUtf8) {
+TEST_F(TerminalConsole, WindowsTextBecomesUtf8) {
   struct Case {
     std::string_view text;
     std::string_view utf8;
@@ -525,7 +531,7 @@ struct EndingCase {
   int sig;  // sent by the test for Ending::kill; expected as the cause of death if not 0
 };
 
-TEST(TerminalConsole, TerminalRestoredOnEveryWayOut) {
+TEST_F(TerminalConsole, TerminalRestoredOnEveryWayOut) {
   const EndingCase cases[] = {
       {"Ctrl+C", Ending::kill, SIGINT},
       {"SIGTERM", Ending::kill, SIGTERM},
@@ -601,7 +607,7 @@ TEST(TerminalConsole, TerminalRestoredOnEveryWayOut) {
 // Ctrl+Z: the shell gets its terminal back while the program is stopped, and the program its
 // raw keyboard and colour once continued. Stopping needs job control, so the child becomes a
 // session leader on the pty and runs the console in a grandchild, its foreground job.
-TEST(TerminalConsole, StopAndContinue) {
+TEST_F(TerminalConsole, StopAndContinue) {
   ScopedTerm term("xterm");
   Pty pty;
   Pipe report;

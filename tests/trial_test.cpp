@@ -7,6 +7,7 @@
 #include <tuple>
 
 #include "driver/search.hpp"
+#include "tests/extended_near.hpp"
 #include "tests/model_as_written.hpp"
 
 namespace lyap {
@@ -69,6 +70,23 @@ TEST(RunTrial, CoincidingTrajectoriesGiveCode4) {
   EXPECT_EQ(s->step, 4);
 }
 
+TEST(RunTrial, CompanionGoesBackEpsAwayOnTheSideOppositeToItsMove) {
+  // At the equilibrium of the uncoupled model the trial ends at the speed test of its first
+  // step, just after the companion, which started eps/2 above x in every component, was put
+  // back.
+  auto s = trial_from(uncoupled_p, {0, 1, 0, 0, 2});
+  Rng rng = make_rng(5.0L);
+  run_trial(*s, rng);
+  ASSERT_EQ(s->step, 7);
+  long double moved = 0;
+  for (int i = 1; i <= n_dims; ++i) moved += s->dx[i] * s->dx[i];
+  moved = std::sqrt(moved);
+  for (int i = 1; i <= n_dims; ++i) {
+    EXPECT_GT(s->dx[i], eps / 4) << i;
+    EXPECT_EXT_NEAR(s->x_near[i] - s->x[i], -s->dx[i] * eps / moved, 2e-18L) << i;
+  }
+}
+
 TEST(RunTrial, BoundedRegularOrbitRunsToTheStepLimit) {
   // Every check on this orbit is either skipped or undecided, so it runs all steps.
   auto s = trial_from(model_p, bounded_x);
@@ -110,62 +128,94 @@ TEST(RunTrial, RegularOrbitEndsWithCode2) {
   EXPECT_LT(s->le + s->le_range / le_band_divisor, le_threshold);
 }
 
-// A state at a check: full histories of a constant le and a varying x(1), moving inwards.
-std::unique_ptr<RunState> at_check(long double le, long double le_wobble, long double div_mean) {
+// A state at a check, moving inwards (radial rate -1): x(1) alternates between 1 and
+// 1 + x1_step, and le between le and le + wobble. Each third of such a history holds 1667 of the
+// higher values, so the trend estimate is the plain mean le + wobble / 2 and le_range is wobble;
+// the band is ten times wobble.
+std::unique_ptr<RunState> at_check(long double le, long double wobble, long double div_mean,
+                                   long double x1_step = 1) {
   auto s = std::make_unique<RunState>();
   s->x = {0, 1, 0, 0, 1};
-  s->f = {0, -1, 0, 0, 0};  // radial rate -1
+  s->f = {0, -1, 0, 0, 0};
   for (long i = 0; i < n_window; ++i) {
-    s->x1_hist[i] = 1 + (i % 2);
-    s->le_hist[i] = le + ((i % 2) ? le_wobble : 0);
+    s->x1_hist[i] = 1 + ((i % 2) ? x1_step : 0);
+    s->le_hist[i] = le + ((i % 2) ? wobble : 0);
   }
   s->div_mean = div_mean;
   return s;
 }
 
+constexpr long go_on = 0;
+constexpr long success = -1;
+
 struct CheckCase {
   const char* what;
-  long double le, wobble, div_mean;
-  Check result;
-  long code;  // left in step when the check fails
+  long double le, wobble, div_mean, x1_step;
+  long outcome;  // go_on, success or the end code
 };
 
-TEST(JudgeHistories, DecidesFromTheBandAroundTheTrend) {
+TEST(JudgeHistories, EndConditionsThatHoldTogetherEndWithTheFirstInOrder) {
   const long double nan = std::numeric_limits<long double>::quiet_NaN();
   const CheckCase cases[] = {
-      {"band above the threshold", 0.02L, 0.0001L, 0, Check::success, 0},
-      {"band below the threshold", 0.001L, 0.0001L, 0, Check::failed, 2},
-      {"band straddles the threshold", 0.005L, 0.0001L, 0, Check::go_on, 0},
-      {"divergence too large", 0.02L, 0.0001L, 0.0052L, Check::failed, 3},
-      {"divergence within the range", 0.02L, 0.0001L, 0.0050L, Check::success, 0},
-      {"divergence not a number", 0.02L, 0.0001L, nan, Check::failed, 3},
-      {"exponent not a number", nan, 0, 0, Check::failed, 3},
+      // One condition at a time.
+      {"band above the threshold", 0.02L, 0.0001L, 0, 1, success},
+      {"band below the threshold", 0.001L, 0.0001L, 0, 1, 2},
+      {"divergence too large", 0.02L, 0.0001L, 0.0052L, 1, 3},
+      {"x(1) spread 0.1 is under the single-precision 0.1", 0.02L, 0.0001L, 0, 0.1L, 8},
+      {"x(1) spread just over it", 0.02L, 0.0001L, 0, 0.1000001L, success},
+      // The band is ten times le_range: estimate 0.0031 + 0.002 reaches the threshold, and
+      // 0.0061 - 0.002 falls below it, so neither is decided.
+      {"band reaches up over the threshold", 0.003L, 0.0002L, 0, 1, go_on},
+      {"band reaches down under the threshold", 0.006L, 0.0002L, 0, 1, go_on},
+      // The divergence is allowed le_range beyond the threshold: 0.0055 - 0.001 passes,
+      // 0.0065 - 0.001 does not.
+      {"divergence within le_range of the threshold", 0.02L, 0.001L, 0.0055L, 1, success},
+      {"divergence beyond le_range", 0.02L, 0.001L, 0.0065L, 1, 3},
+      // Several at once: x(1) frozen, then not chaotic, then the divergence.
+      {"frozen, not chaotic and diverging", 0.001L, 0.0001L, 1, 0, 8},
+      {"frozen and diverging", 0.02L, 0.0001L, 1, 0, 8},
+      {"not chaotic and diverging", 0.001L, 0.0001L, 1, 1, 2},
+      {"not chaotic, divergence not a number", 0.001L, 0.0001L, nan, 1, 2},
+      {"chaotic band but diverging", 0.02L, 0.0001L, 1, 1, 3},
+      {"undecided band but diverging", 0.005L, 0.0001L, 1, 1, 3},
+      {"divergence not a number", 0.02L, 0.0001L, nan, 1, 3},
+      {"exponent not a number", nan, 0, 0, 1, 3},
   };
   for (const auto& c : cases) {
-    auto s = at_check(c.le, c.wobble, c.div_mean);
-    EXPECT_EQ(judge_histories(*s), c.result) << c.what;
-    if (c.result == Check::failed) {
-      EXPECT_EQ(s->step, c.code) << c.what;
+    auto s = at_check(c.le, c.wobble, c.div_mean, c.x1_step);
+    s->step = 29998;
+    const Check result = judge_histories(*s);
+    const long outcome = result == Check::go_on     ? go_on
+                         : result == Check::success ? success
+                                                    : s->step;
+    EXPECT_EQ(outcome, c.outcome) << c.what;
+    if (result != Check::failed) {
+      EXPECT_EQ(s->step, 29998) << c.what;
     }
   }
 }
 
-TEST(JudgeHistories, FrozenX1FailsBeforeTheExponentIsJudged) {
-  auto s = at_check(0.02L, 0.0001L, 0);
-  s->x1_hist.fill(1.5L);
-  s->x1_hist[17] = 1.5999L;
-  EXPECT_EQ(judge_histories(*s), Check::failed);
-  EXPECT_EQ(s->step, 8);
-  EXPECT_EQ(s->le, 0);  // untouched: the exponent history was not looked at
-}
-
-TEST(JudgeHistories, OutwardMotionSkipsTheCheck) {
-  auto s = at_check(0.001L, 0.0001L, 0);
-  s->f = {0, 1, 0, 0, 0};
-  s->le = 42;
-  EXPECT_EQ(judge_histories(*s), Check::go_on);
-  EXPECT_EQ(s->radial_rate, 1);
-  EXPECT_EQ(s->le, 42);
+TEST(JudgeHistories, OutwardMotionSkipsTheWholeCheck) {
+  // Every end condition holds, but the state moves outwards; at a radial rate of exactly 0
+  // the check runs.
+  for (const long double f1 : {1.0L, 0.0L}) {
+    auto s = at_check(0.001L, 0.0001L, 1, 0);
+    s->f = {0, f1, 0, 0, 0};
+    s->step = 29998;
+    s->le = 42;
+    s->x1_range = 42;
+    const Check result = judge_histories(*s);
+    if (f1 > 0) {
+      EXPECT_EQ(result, Check::go_on);
+      EXPECT_EQ(s->step, 29998);
+      EXPECT_EQ(s->le, 42);
+      EXPECT_EQ(s->x1_range, 42);
+    } else {
+      EXPECT_EQ(result, Check::failed);
+      EXPECT_EQ(s->step, 8);
+      EXPECT_EQ(s->le, 42);  // x(1) failed first: the exponent history was not looked at
+    }
+  }
 }
 
 // The trial loop as written, on the integrator and model as written: each trajectory advanced

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "deadline.hpp"
 #include "graphics/canvas.hpp"
 #include "platform/window_x11.hpp"
 
@@ -98,6 +99,9 @@ class WindowTest : public ::testing::Test {
     XSync(display_, False);
   }
 
+  // Declared first, so it also covers TearDown: the window's thread or the X server could
+  // leave a test waiting.
+  testing::Deadline deadline_;
   Display* display_ = nullptr;
 };
 
