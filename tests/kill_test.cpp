@@ -181,7 +181,7 @@ TEST(Kill, FullDiskLeavesNoHalfLineAndIsSaid) {
   const ScratchDir scratch;
   ASSERT_TRUE(scratch.ok());
   const fs::path& dir = scratch.path();
-  constexpr rlim_t limit = 3000;
+  constexpr rlim_t limit = 500;  // room for four lines or so
   Search search(dir, limit);
   ASSERT_GT(search.pid, 0);
   const auto said = [&](const std::string& text) {
@@ -199,7 +199,7 @@ TEST(Kill, FullDiskLeavesNoHalfLineAndIsSaid) {
   const std::string results = read_file(dir / "lyapsearch.txt");
   EXPECT_TRUE(results_whole(results));
   EXPECT_LE(results.size(), limit);
-  EXPECT_GT(lines_in(results), 10u);
+  EXPECT_GE(lines_in(results), 2u);
   // The bitmap never fits: said once, however many finds tried.
   const std::string& console = search.console;
   std::size_t bitmap_warnings = 0;
