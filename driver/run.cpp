@@ -67,7 +67,7 @@ void start_up(RunState& s, RunEnv& env) {
 namespace {
 
 // Everything an accepted success does, in order, unless the plot drops it.
-void handle_success(RunState& s, RunEnv& env) {
+void handle_success(RunState& s, RunEnv& env, const TrialOutcome& found) {
   report_success_start(env.console);
   env.plot(s, env.canvas, env.rng);
   // Not scaled, or carried off to infinity or NaN by the plot: drop the success.
@@ -84,21 +84,17 @@ void handle_success(RunState& s, RunEnv& env) {
   s.k_aux = k_aux(s.p);
   s.invariant_end = invariant(s.x, s.p) / s.invariant_start;
 
-  watch_write(env, env.write_alarms.results, env.results_path(),
-              append_result(env.results_path(), s.p, s.max_digit_sum, s.x_start, s.le, s.le_range,
-                            s.div_mean, s.n_samples, s.zeros_str, s.invariant_end));
-  report_success_lines(env.console, s.n_found, s.p, s.zeros_str, s.le, s.le_range, s.div_mean,
-                       s.x_start, s.n_samples, s.invariant_end, s.max_digit_sum);
-  s.x_centre = s.x_start;
+  watch_write(
+      env, env.write_alarms.results, env.results_path(),
+      append_result(env.results_path(), found, s.max_digit_sum, s.zeros_str, s.invariant_end));
+  report_success_lines(env.console, s.n_found, found, s.zeros_str, s.invariant_end,
+                       s.max_digit_sum);
+  s.x_centre = found.x_start;
 
   adapt_centres(s);
   watch_write(env, env.write_alarms.progress, env.progress_path(),
               append_progress(env.progress_path(), s.max_digit_sum, s.clock, env.clock));
 }
-
-}  // namespace
-
-namespace {
 
 void take_outcome(RunState& s, const TrialOutcome& o) {
   s.p = o.p;
@@ -148,7 +144,7 @@ void search_until_escape(RunState& s, RunEnv& env) {
       pool.drop_all();
       env.rng = job.rng_after_draw;
       take_outcome(s, outcome);
-      handle_success(s, env);
+      handle_success(s, env, outcome);
     }
   }
 }

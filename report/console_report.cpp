@@ -46,10 +46,10 @@ void success_signal(Console& console, long max_digit_sum, long prev_digit_sum) {
   }
 }
 
-void report_success_lines(Console& console, long n_found, const Params& p,
-                          std::string_view zeros_str, long double le, long double le_range,
-                          long double div_mean, const State& x_start, long n_samples,
-                          long double invariant_end, long max_digit_sum) {
+void report_success_lines(Console& console, long n_found, const TrialOutcome& found,
+                          std::string_view zeros_str, long double invariant_end,
+                          long max_digit_sum) {
+  const Params& p = found.p;
   console.set_colour(colour_result);
   console.print_text(format_number(static_cast<long double>(n_found), "* #"));
   std::string mask = "  0.";
@@ -59,14 +59,14 @@ void report_success_lines(Console& console, long n_found, const Params& p,
   for (int i = 1; i <= n_params; ++i) {
     console.print_text(format_number(p[static_cast<std::size_t>(i)], mask));
   }
-  console.print_text(format_number(le, "   0.0000;  -0.0000"));
+  console.print_text(format_number(found.le, "   0.0000;  -0.0000"));
   console.print_text("\xF1");
-  console.print_text(format_number(le_range, "0.0000"));
+  console.print_text(format_number(found.le_range, "0.0000"));
   // The trailing space of both sections keeps the initial condition off the divergence.
-  console.print_text(format_number(div_mean, "   0.0000 ;  -0.0000 "));
+  console.print_text(format_number(found.div_mean, "   0.0000 ;  -0.0000 "));
   for (int i = 1; i <= n_dims; ++i)
-    console_print_number(console, x_start[static_cast<std::size_t>(i)]);
-  console_print_number(console, static_cast<long double>(n_samples) + 1);
+    console_print_number(console, found.x_start[static_cast<std::size_t>(i)]);
+  console_print_number(console, static_cast<long double>(found.n_samples) + 1);
   console_print_number(console, invariant_end);
   console.new_line();
 

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "numerics/numerics.hpp"
+#include "numerics/trial_outcome.hpp"
 #include "platform/console.hpp"
 
 namespace lyap {
@@ -28,9 +29,8 @@ void report_success_start(Console& console);
 // One beep and a 500 ms pause for each integer from max_digit_sum to prev_digit_sum.
 void success_signal(Console& console, long max_digit_sum, long prev_digit_sum);
 // The result line (bright white) and the complexity line (bright cyan).
-void report_success_lines(Console& console, long n_found, const Params& p,
-                          std::string_view zeros_str, long double le, long double le_range,
-                          long double div_mean, const State& x_start, long n_samples,
-                          long double invariant_end, long max_digit_sum);
+void report_success_lines(Console& console, long n_found, const TrialOutcome& found,
+                          std::string_view zeros_str, long double invariant_end,
+                          long max_digit_sum);
 
 }  // namespace lyap

@@ -112,35 +112,33 @@ std::string result_key(const Params& p, long max_digit_sum, std::string_view zer
   return key;
 }
 
-std::string result_line(const Params& p, long max_digit_sum, const State& x_start, long double le,
-                        long double le_range, long double div_mean, long n_samples,
-                        std::string_view zeros_str, long double invariant_end) {
+std::string result_line(const TrialOutcome& found, long max_digit_sum, std::string_view zeros_str,
+                        long double invariant_end) {
   TextOut out;
-  write_text(out, result_key(p, max_digit_sum, zeros_str));
-  write_text(out, format_number(le, "   0.0000;  -0.0000"));
+  write_text(out, result_key(found.p, max_digit_sum, zeros_str));
+  write_text(out, format_number(found.le, "   0.0000;  -0.0000"));
   write_text(out, "\xF1");
-  write_text(out, format_number(le_range, "0.0000"));
-  write_text(out, format_number(div_mean, "   0.0000;  -0.0000"));
-  write_number(out, static_cast<long double>(n_samples) + 1);
-  for (int i = 1; i <= n_dims; ++i) write_number(out, x_start[static_cast<std::size_t>(i)]);
+  write_text(out, format_number(found.le_range, "0.0000"));
+  write_text(out, format_number(found.div_mean, "   0.0000;  -0.0000"));
+  write_number(out, static_cast<long double>(found.n_samples) + 1);
+  for (int i = 1; i <= n_dims; ++i) {
+    write_number(out, found.x_start[static_cast<std::size_t>(i)]);
+  }
   write_number(out, invariant_end);
   write_line_end(out);
   return std::move(out.bytes);
 }
 
-WriteOutcome append_result(const std::string& path, const Params& p, long max_digit_sum,
-                           const State& x_start, long double le, long double le_range,
-                           long double div_mean, long n_samples, std::string_view zeros_str,
-                           long double invariant_end) {
-  const std::string key = result_key(p, max_digit_sum, zeros_str);
+WriteOutcome append_result(const std::string& path, const TrialOutcome& found, long max_digit_sum,
+                           std::string_view zeros_str, long double invariant_end) {
+  const std::string key = result_key(found.p, max_digit_sum, zeros_str);
   {
     // A file that cannot be read (missing, or held by another program) holds no match.
     const LockedFile file = open_locked(path, OpenMode::read);
     if (file.is_open() && any_line_starts_with(file, key)) return {};
   }
   const LockedFile file = open_locked(path, OpenMode::append);
-  return outcome_of(write_once(file, result_line(p, max_digit_sum, x_start, le, le_range, div_mean,
-                                                 n_samples, zeros_str, invariant_end)));
+  return outcome_of(write_once(file, result_line(found, max_digit_sum, zeros_str, invariant_end)));
 }
 
 }  // namespace lyap

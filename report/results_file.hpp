@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "numerics/numerics.hpp"
+#include "numerics/trial_outcome.hpp"
 #include "platform/files.hpp"
 
 namespace lyap {
@@ -25,15 +26,12 @@ inline constexpr int max_kept_copies = 1000;
 // Appends the result line unless a line of the file already begins with its key (index list,
 // complexity and parameters): then it writes nothing (skipped). Opened under an exclusive lock
 // taken without waiting; a file that cannot be opened is not written (failed).
-WriteOutcome append_result(const std::string& path, const Params& p, long max_digit_sum,
-                           const State& x_start, long double le, long double le_range,
-                           long double div_mean, long n_samples, std::string_view zeros_str,
-                           long double invariant_end);
+WriteOutcome append_result(const std::string& path, const TrialOutcome& found, long max_digit_sum,
+                           std::string_view zeros_str, long double invariant_end);
 
 // The line's key and the full line (with CR LF), as append_result writes them.
 std::string result_key(const Params& p, long max_digit_sum, std::string_view zeros_str);
-std::string result_line(const Params& p, long max_digit_sum, const State& x_start, long double le,
-                        long double le_range, long double div_mean, long n_samples,
-                        std::string_view zeros_str, long double invariant_end);
+std::string result_line(const TrialOutcome& found, long max_digit_sum, std::string_view zeros_str,
+                        long double invariant_end);
 
 }  // namespace lyap

@@ -28,8 +28,14 @@ struct Success {
   long max_digit_sum = 23;
 
   void report(RecordingConsole& console) const {
-    lyap::report_success_lines(console, n_found, p, zeros, le, le_range, div_mean, x_start,
-                               n_samples, invariant_end, max_digit_sum);
+    lyap::TrialOutcome found;
+    found.p = p;
+    found.le = le;
+    found.le_range = le_range;
+    found.div_mean = div_mean;
+    found.x_start = x_start;
+    found.n_samples = n_samples;
+    lyap::report_success_lines(console, n_found, found, zeros, invariant_end, max_digit_sum);
   }
 };
 

@@ -34,6 +34,18 @@ using lyap::State;
 const Params example_p = {0, 1.000136L, 0.5L, 0.37L, -1.2L, 0.05L};
 const State example_x = {0, 0.3L, -0.1L, 0.2L, 0.5L};
 
+// The example success: parameters p, exponent le, and the rest as in the example line.
+lyap::TrialOutcome found(const Params& p, long double le = 0.0123L) {
+  lyap::TrialOutcome o;
+  o.p = p;
+  o.x_start = example_x;
+  o.le = le;
+  o.le_range = 0.0004L;
+  o.div_mean = -0.5678L;
+  o.n_samples = 190000;
+  return o;
+}
+
 class ResultsFile : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -48,8 +60,7 @@ class ResultsFile : public ::testing::Test {
   // The example success, with the exponent free to differ between calls.
   lyap::WriteOutcome append(const Params& p, std::string_view zeros,
                             long double le = 0.0123L) const {
-    return append_result(path, p, 23, example_x, le, 0.0004L, -0.5678L, 190000, zeros,
-                         0.99987654321L);
+    return append_result(path, found(p, le), 23, zeros, 0.99987654321L);
   }
 
   lyap::testing::ScratchDir scratch;
@@ -62,9 +73,7 @@ TEST_F(ResultsFile, ExampleLineByteForByte) {
   const std::string expected =
       std::string(" 1 2 3 4 5") + " 23" + "  1.00  0.50  0.37 -1.20  0.05" + "   0.0123" + "\xF1" +
       "0.0004" + "  -0.5678" + " 190001 " + " .3 -.1  .2  .5 " + " .99987654321 " + "\r\n";
-  EXPECT_EQ(result_line(example_p, 23, example_x, 0.0123L, 0.0004L, -0.5678L, 190000, "00",
-                        0.99987654321L),
-            expected);
+  EXPECT_EQ(result_line(found(example_p), 23, "00", 0.99987654321L), expected);
   append(example_p, "00");
   EXPECT_EQ(read(), expected);
 }
@@ -86,9 +95,8 @@ TEST_F(ResultsFile, SameSetIsWrittenOncePerDecimals) {
   EXPECT_EQ(read(), first);
   append(example_p, "000000");  // more decimals make another key
   const std::string both = read();
-  EXPECT_EQ(both.size(), first.size() + result_line(example_p, 23, example_x, 0.0123L, 0.0004L,
-                                                    -0.5678L, 190000, "000000", 0.99987654321L)
-                                            .size());
+  EXPECT_EQ(both.size(),
+            first.size() + result_line(found(example_p), 23, "000000", 0.99987654321L).size());
   Params other = example_p;
   other[3] = 0.38L;
   append(other, "00");
@@ -185,8 +193,7 @@ TEST_F(ResultsFile, DeletedFileIsCreatedAgain) {
   append(example_p, "00");
   ASSERT_EQ(std::remove(path.c_str()), 0);
   append(example_p, "00");
-  EXPECT_EQ(read(), result_line(example_p, 23, example_x, 0.0123L, 0.0004L, -0.5678L, 190000, "00",
-                                0.99987654321L));
+  EXPECT_EQ(read(), result_line(found(example_p), 23, "00", 0.99987654321L));
 }
 
 TEST_F(ResultsFile, UnwritablePlacesFailWithTheSystemsReason) {
@@ -203,8 +210,7 @@ TEST_F(ResultsFile, UnwritablePlacesFailWithTheSystemsReason) {
   ASSERT_EQ(::mkdir((dir + "/folder.txt").c_str(), 0755), 0);
   for (const Place& place : places) {
     const lyap::WriteOutcome appended =
-        append_result(place.base + ".txt", example_p, 23, example_x, 0.0123L, 0.0004L, -0.5678L,
-                      190000, "00", 0.99987654321L);
+        append_result(place.base + ".txt", found(example_p), 23, "00", 0.99987654321L);
     EXPECT_EQ(appended.kind, lyap::WriteOutcome::failed) << place.base;
     EXPECT_EQ(appended.reason, place.reason) << place.base;
     const lyap::ResultsStart start = lyap::start_results_file(place.base);
@@ -229,7 +235,7 @@ TEST_F(ResultsFile, FullDiskLeavesNoHalfLine) {
     if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(77);
     Params other = example_p;
     other[3] = 0.38L;
-    append_result(path, other, 23, example_x, 0.0123L, 0.0004L, -0.5678L, 190000, "00", 1);
+    append_result(path, found(other), 23, "00", 1);
     ::_exit(0);
   }
   int status = 0;
