@@ -12,7 +12,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <random>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,30 +26,75 @@ using lyap::testing::read_file;
 using lyap::testing::ScratchDir;
 using lyap::testing::Session;
 
-// Whole lines only: nothing after the last CR LF, and each line with every field of a result.
-::testing::AssertionResult results_whole(const std::string& text) {
-  if (!text.empty() && text.substr(text.size() - 2) != "\r\n") {
-    return ::testing::AssertionFailure() << "a line without its end: " << text;
-  }
-  // Index list and complexity; five parameters; exponent; 0xF1; range; divergence; the sample
-  // count, four starting values and the invariant ratio as number texts.
-  static const std::regex line(
-      "[ 0-9]{10}[ 0-9]{3,}( {1,2}-?[0-9]+\\.[0-9]+){5} +-?[0-9]+\\.[0-9]{4}\xF1[0-9]+\\.[0-9]{4}"
-      " +-?[0-9]+\\.[0-9]{4} [0-9]+ ([ -]([0-9]*\\.?[0-9]*(E[-+][0-9]+)?|NAN|INF) ){5}");
+// The lines of a text, each without its CR LF; false when the text does not end with one.
+bool split_lines(const std::string& text, std::vector<std::string>& lines) {
   std::size_t begin = 0;
   while (begin < text.size()) {
     const std::size_t end = text.find("\r\n", begin);
-    const std::string one = text.substr(begin, end - begin);
-    if (!std::regex_match(one, line)) return ::testing::AssertionFailure() << "broken: " << one;
+    if (end == std::string::npos) return false;
+    lines.push_back(text.substr(begin, end - begin));
     begin = end + 2;
+  }
+  return true;
+}
+
+std::vector<std::string> words(const std::string& text) {
+  std::vector<std::string> out;
+  std::size_t at = 0;
+  while ((at = text.find_first_not_of(' ', at)) != std::string::npos) {
+    const std::size_t end = text.find(' ', at);
+    out.push_back(text.substr(at, end - at));
+    at = end;
+  }
+  return out;
+}
+
+bool is_number(const std::string& word) {
+  if (word == "NAN" || word == "INF" || word == "-INF") return true;
+  char* end = nullptr;
+  std::strtold(word.c_str(), &end);
+  return !word.empty() && end == word.c_str() + word.size();
+}
+
+// Whole lines only: nothing after the last CR LF, and each line with every field of a result:
+// index list, complexity, five parameters and the exponent before the byte 0xF1; the range
+// (four decimals), the divergence, the sample count, four start values and the invariant ratio
+// after it, the last number with its trailing space.
+::testing::AssertionResult results_whole(const std::string& text) {
+  std::vector<std::string> lines;
+  if (!split_lines(text, lines)) return ::testing::AssertionFailure() << "cut line: " << text;
+  for (const std::string& line : lines) {
+    const std::size_t mark = line.find('\xF1');
+    const auto broken = [&] { return ::testing::AssertionFailure() << "broken: " << line; };
+    if (mark == std::string::npos || line.back() != ' ') return broken();
+    const std::vector<std::string> before = words(line.substr(0, mark));
+    const std::vector<std::string> after = words(line.substr(mark + 1));
+    if (before.size() < 8 || after.size() != 8) return broken();
+    for (const auto& w : before) {
+      if (!is_number(w)) return broken();
+    }
+    for (const auto& w : after) {
+      if (!is_number(w)) return broken();
+    }
+    if (after[0].size() != 6 || before.back().size() < 6) return broken();
   }
   return ::testing::AssertionSuccess();
 }
 
+// Records of two whole numbers, each line " seconds<spaces> complexity ".
 ::testing::AssertionResult progress_whole(const std::string& text) {
-  static const std::regex records("( [0-9]+ +[0-9]+ \r\n)*");
-  if (std::regex_match(text, records)) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << "broken records: " << text;
+  std::vector<std::string> lines;
+  if (!split_lines(text, lines)) return ::testing::AssertionFailure() << "cut record: " << text;
+  for (const std::string& line : lines) {
+    const std::vector<std::string> w = words(line);
+    const bool digits = w.size() == 2 &&
+                        w[0].find_first_not_of("0123456789") == std::string::npos &&
+                        w[1].find_first_not_of("0123456789") == std::string::npos;
+    if (!digits || line.front() != ' ' || line.back() != ' ') {
+      return ::testing::AssertionFailure() << "broken record: " << line;
+    }
+  }
+  return ::testing::AssertionSuccess();
 }
 
 std::size_t lines_in(const std::string& text) {
