@@ -70,7 +70,10 @@ std::string kept_results_name(const std::string& base_name, const LocalTime& t, 
   std::snprintf(stamp.data(), stamp.size(), "-%04d-%02d-%02d-%02d%02d%02d", t.year, t.month, t.day,
                 t.hour, t.minute, t.second);
   std::string name = base_name + stamp.data();
-  if (copy > 1) name += "-" + std::to_string(copy);
+  if (copy > 1) {
+    name += '-';
+    name += std::to_string(copy);
+  }
   return name + ".txt";
 }
 
