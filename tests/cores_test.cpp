@@ -1,0 +1,90 @@
+// The real program, headless, keeps every processor it may use busy, and no more: its CPU time
+// over a few seconds, read from /proc, is close to one processor's worth per usable processor,
+// also when its affinity mask allows only one. Runs alone (RUN_SERIAL): its workers run at the
+// lowest priority and would yield to other tests.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "scratch.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// User plus system time of a process, in seconds.
+double cpu_seconds(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // Fields after the command name, which ends with the last ')': state is field 3, utime 14.
+  std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+  std::string field;
+  double ticks = 0;
+  for (int n = 3; n <= 15 && fields >> field; ++n) {
+    if (n >= 14) ticks += std::stod(field);
+  }
+  return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// Processors busy on average while the program searches, with the given affinity mask.
+double processors_used(const cpu_set_t& mask) {
+  const lyap::testing::ScratchDir scratch;
+  fs::copy_file(LYAPSEARCH_EXE, scratch.path() / "lyapsearch");
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int in = open("/dev/null", O_RDONLY);
+    const int out = open("/dev/null", O_WRONLY);
+    if (chdir(scratch.path().c_str()) != 0 || in < 0 || out < 0 || dup2(in, 0) < 0 ||
+        dup2(out, 1) < 0 || sched_setaffinity(0, sizeof mask, &mask) != 0) {
+      _exit(127);
+    }
+    unsetenv("DISPLAY");
+    execl("./lyapsearch", "lyapsearch", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  if (pid < 0) return -1;
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));  // start-up
+  const double cpu_before = cpu_seconds(pid);
+  const auto wall_before = std::chrono::steady_clock::now();
+  std::this_thread::sleep_for(std::chrono::seconds(3));
+  const double cpu = cpu_seconds(pid) - cpu_before;
+  const std::chrono::duration<double> wall = std::chrono::steady_clock::now() - wall_before;
+  kill(pid, SIGTERM);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return cpu / wall.count();
+}
+
+TEST(Cores, EveryUsableProcessorSearches) {
+  cpu_set_t all;
+  ASSERT_EQ(sched_getaffinity(0, sizeof all, &all), 0);
+  const int usable = CPU_COUNT(&all);
+  const double used = processors_used(all);
+  EXPECT_GT(used, 0.8 * usable) << usable << " processors";
+  EXPECT_LT(used, usable + 0.2);
+
+  // As `taskset -c` with the first usable processor.
+  cpu_set_t one;
+  CPU_ZERO(&one);
+  for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+    if (CPU_ISSET(cpu, &all)) {
+      CPU_SET(cpu, &one);
+      break;
+    }
+  }
+  const double used_alone = processors_used(one);
+  EXPECT_GT(used_alone, 0.8);
+  EXPECT_LT(used_alone, 1.1);
+}
+
+}  // namespace
