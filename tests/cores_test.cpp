@@ -9,12 +9,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "scratch.hpp"
 
@@ -36,8 +38,33 @@ double cpu_seconds(pid_t pid) {
   return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
-// Processors busy on average while the program searches, with the given affinity mask.
-double processors_used(const cpu_set_t& mask) {
+// The nice value of each of the process's threads, the main thread first.
+std::vector<int> thread_nice_values(pid_t pid) {
+  std::vector<int> values;
+  const fs::path tasks = "/proc/" + std::to_string(pid) + "/task";
+  std::vector<std::string> ids;
+  for (const auto& entry : fs::directory_iterator(tasks)) ids.push_back(entry.path().filename());
+  std::sort(ids.begin(), ids.end(), [](const std::string& a, const std::string& b) {
+    return std::stol(a) < std::stol(b);
+  });
+  for (const std::string& id : ids) {
+    std::ifstream in(tasks / id / "stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+    std::string field;
+    for (int n = 3; n <= 19 && fields >> field; ++n) {
+      if (n == 19) values.push_back(std::stoi(field));
+    }
+  }
+  return values;
+}
+
+struct Use {
+  double processors = -1;  // busy on average while the program searches
+  std::vector<int> nice;   // of its threads, the main thread first
+};
+
+Use processors_used(const cpu_set_t& mask) {
   const lyap::testing::ScratchDir scratch;
   fs::copy_file(LYAPSEARCH_EXE, scratch.path() / "lyapsearch");
   const pid_t pid = fork();
@@ -52,8 +79,10 @@ double processors_used(const cpu_set_t& mask) {
     execl("./lyapsearch", "lyapsearch", static_cast<char*>(nullptr));
     _exit(127);
   }
-  if (pid < 0) return -1;
+  if (pid < 0) return {};
   std::this_thread::sleep_for(std::chrono::milliseconds(500));  // start-up
+  Use use;
+  use.nice = thread_nice_values(pid);
   const double cpu_before = cpu_seconds(pid);
   const auto wall_before = std::chrono::steady_clock::now();
   std::this_thread::sleep_for(std::chrono::seconds(3));
@@ -62,16 +91,21 @@ double processors_used(const cpu_set_t& mask) {
   kill(pid, SIGTERM);
   int status = 0;
   waitpid(pid, &status, 0);
-  return cpu / wall.count();
+  use.processors = cpu / wall.count();
+  return use;
 }
 
 TEST(Cores, EveryUsableProcessorSearches) {
   cpu_set_t all;
   ASSERT_EQ(sched_getaffinity(0, sizeof all, &all), 0);
   const int usable = CPU_COUNT(&all);
-  const double used = processors_used(all);
-  EXPECT_GT(used, 0.8 * usable) << usable << " processors";
-  EXPECT_LT(used, usable + 0.2);
+  const Use use = processors_used(all);
+  EXPECT_GT(use.processors, 0.8 * usable) << usable << " processors";
+  EXPECT_LT(use.processors, usable + 0.2);
+  // One worker per processor at the lowest priority; the main thread keeps its own.
+  std::vector<int> expected(static_cast<std::size_t>(usable) + 1, 19);
+  expected[0] = 0;
+  EXPECT_EQ(use.nice, expected);
 
   // As `taskset -c` with the first usable processor.
   cpu_set_t one;
@@ -82,9 +116,10 @@ TEST(Cores, EveryUsableProcessorSearches) {
       break;
     }
   }
-  const double used_alone = processors_used(one);
-  EXPECT_GT(used_alone, 0.8);
-  EXPECT_LT(used_alone, 1.1);
+  const Use alone = processors_used(one);
+  EXPECT_GT(alone.processors, 0.8);
+  EXPECT_LT(alone.processors, 1.1);
+  EXPECT_EQ(alone.nice, (std::vector<int>{0, 19}));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The real run in the current folder, files, console and all, with a trial that succeeds at
 // every other draw and a plot that keeps the trial's end: for the tests that end a search at
-// random moments. The beeps keep their place in the run but not their pauses.
+// random moments, on as many workers as the real program. The beeps keep their place in the run
+// but not their pauses.
 #include <memory>
 
 #include "driver/run.hpp"
@@ -49,6 +50,7 @@ int main() {
   env.trial = often_chaotic;
   env.plot = [](RunState&, Canvas& canvas, Rng&) { clear_canvas(canvas); };
   env.open_window = [](std::string_view, int, int) { return std::unique_ptr<Window>(); };
+  env.workers = usable_processors();
   auto state = std::make_unique<RunState>();
   return run_in_folder(*state, env);
 }
