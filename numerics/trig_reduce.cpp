@@ -88,7 +88,7 @@ constexpr u128 pi_over_2_bits = (u128{0xc90fdaa22168c234} << 64) | 0xc4c6628b80d
 
 // Words of 2/pi multiplied with the significand: 256 bits, enough that the bits left out
 // change a 2/pi by under 2^-190. The fraction it leaves comes no nearer to 0 than about 2^-77
-// for any long double (there are some 2^78 of them beyond 10^6, spread evenly modulo 1; the
+// for any long double (there are some 2^77 of them beyond 10^6, spread evenly modulo 1; the
 // nearest that scripts/two-over-pi --hard finds is 2^-76.2), so the reduced angle keeps more
 // than 100 correct bits beyond its 64.
 constexpr int window_words = 4;
