@@ -9,6 +9,7 @@
 
 #include "extended_near.hpp"
 #include "graphics/plots.hpp"
+#include "numerics/trig.hpp"
 #include "picture_checks.hpp"
 
 namespace lyap {
