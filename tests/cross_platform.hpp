@@ -114,7 +114,8 @@ inline void add_trials(std::vector<std::string>& out, bool after_success, long d
   }
   for (int trial = 1; trial <= n_trials / 2; ++trial) {
     draw_candidate(*s, rng);
-    run_trial(*s, rng);
+    Rng jitter = make_rng(rnd(rng));  // each trial's own jitter source, as the search seeds it
+    run_trial(*s, jitter);
     out.push_back(trial_line("trial " + std::to_string(trial), *s));
     if (s->step >= 10 && s->le > le_threshold) {
       s->max_digit_sum = digit_sum(s->p);
