@@ -44,9 +44,8 @@ std::vector<int> thread_nice_values(pid_t pid) {
   const fs::path tasks = "/proc/" + std::to_string(pid) + "/task";
   std::vector<std::string> ids;
   for (const auto& entry : fs::directory_iterator(tasks)) ids.push_back(entry.path().filename());
-  std::sort(ids.begin(), ids.end(), [](const std::string& a, const std::string& b) {
-    return std::stol(a) < std::stol(b);
-  });
+  std::sort(ids.begin(), ids.end(),
+            [](const std::string& a, const std::string& b) { return std::stol(a) < std::stol(b); });
   for (const std::string& id : ids) {
     std::ifstream in(tasks / id / "stat");
     std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
