@@ -52,13 +52,7 @@ void BM_search(benchmark::State& state) {
   long successes = 0;
   for (auto _ : state) {
     while (!pool.full()) {
-      lyap::draw_candidate(*s, rng);
-      job.p = s->p;
-      job.x_start = s->x_start;
-      job.x = s->x;
-      job.x_near = s->x_near;
-      job.jitter_seed = lyap::rnd(rng);
-      job.rng_after_draw = rng;
+      lyap::draw_trial(*s, rng, job);
       pool.submit(job);
     }
     pool.take_oldest(job, outcome);

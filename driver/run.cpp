@@ -117,17 +117,7 @@ void search_until_escape(RunState& s, RunEnv& env) {
   TrialOutcome outcome;
   for (;;) {
     while (!pool.full()) {
-      draw_candidate(s, env.rng);
-      job.p = s.p;
-      job.x_start = s.x_start;
-      job.x = s.x;
-      job.x_near = s.x_near;
-      // The one change that running trials side by side makes to the program's random
-      // sequence: each trial's integrator jitter comes from a source of its own, seeded here by
-      // one value of the program's generator, however many workers there are. Trials then
-      // give the same results whichever thread runs them, and in whatever order.
-      job.jitter_seed = rnd(env.rng);
-      job.rng_after_draw = env.rng;
+      draw_trial(s, env.rng, job);
       pool.submit(job);
     }
     pool.take_oldest(job, outcome);

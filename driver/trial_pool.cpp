@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "driver/search.hpp"
 #include "platform/process.hpp"
 
 namespace lyap {
@@ -19,6 +20,20 @@ std::unique_ptr<RunState> trial_state(const RunState& constants) {
 }
 
 }  // namespace
+
+void draw_trial(RunState& s, Rng& rng, TrialJob& job) {
+  draw_candidate(s, rng);
+  job.p = s.p;
+  job.x_start = s.x_start;
+  job.x = s.x;
+  job.x_near = s.x_near;
+  // The one change that running trials side by side makes to the program's random sequence:
+  // each trial's integrator jitter comes from a source of its own, seeded here by one value of
+  // the program's generator, however many workers there are. Trials then give the same
+  // results whichever thread runs them, and in whatever order.
+  job.jitter_seed = rnd(rng);
+  job.rng_after_draw = rng;
+}
 
 TrialPool::TrialPool(int workers, TrialFn trial, const RunState& constants)
     : trial_(std::move(trial)),

@@ -27,6 +27,10 @@ struct TrialJob {
   Rng rng_after_draw;  // the program's generator just after this trial was drawn
 };
 
+// Draws the next trial into `job` from the program's generator, around the centres in `s`
+// (draw_candidate, which leaves the candidate in s as well), then the seed of its jitter source.
+void draw_trial(RunState& s, Rng& rng, TrialJob& job);
+
 class TrialPool {
  public:
   // `workers` threads running `trial`, each with a trial state of its own made once from
