@@ -1,6 +1,7 @@
-// The real program, headless, keeps every processor it may use busy, and no more: its CPU time
-// over a few seconds, read from /proc, is close to one processor's worth per usable processor,
-// also when its affinity mask allows only one. Runs alone (RUN_SERIAL): its workers run at the
+// The real program, headless (input at its end, no display), searches until a signal ends it
+// and keeps every processor it may use busy, and no more: its CPU time over a few seconds, read
+// from /proc, is close to one processor's worth per usable processor, also when its affinity
+// mask allows only one. Runs alone (RUN_SERIAL): its workers run at the
 // lowest priority and would yield to other tests.
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -59,8 +60,10 @@ std::vector<int> thread_nice_values(pid_t pid) {
 }
 
 struct Use {
-  double processors = -1;  // busy on average while the program searches
-  std::vector<int> nice;   // of its threads, the main thread first
+  double processors = -1;        // busy on average while the program searches
+  std::vector<int> nice;         // of its threads, the main thread first
+  bool ended_by_signal = false;  // still searching after seconds, then ended by SIGTERM
+  std::string progress;          // the progress file it leaves
 };
 
 Use processors_used(const cpu_set_t& mask) {
@@ -87,9 +90,12 @@ Use processors_used(const cpu_set_t& mask) {
   std::this_thread::sleep_for(std::chrono::seconds(3));
   const double cpu = cpu_seconds(pid) - cpu_before;
   const std::chrono::duration<double> wall = std::chrono::steady_clock::now() - wall_before;
-  kill(pid, SIGTERM);
   int status = 0;
+  const bool running = waitpid(pid, &status, WNOHANG) == 0;
+  kill(pid, SIGTERM);
   waitpid(pid, &status, 0);
+  use.ended_by_signal = running && WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM;
+  use.progress = lyap::testing::read_file(scratch.path() / "lyapsearch.dat");
   use.processors = cpu / wall.count();
   return use;
 }
@@ -105,6 +111,8 @@ TEST(Cores, EveryUsableProcessorSearches) {
   std::vector<int> expected(static_cast<std::size_t>(usable) + 1, 19);
   expected[0] = 0;
   EXPECT_EQ(use.nice, expected);
+  EXPECT_TRUE(use.ended_by_signal);
+  EXPECT_EQ(use.progress, " 0" + std::string(13, ' ') + "25 \r\n");
 
   // As `taskset -c` with the first usable processor.
   cpu_set_t one;

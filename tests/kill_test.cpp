@@ -253,34 +253,4 @@ TEST(Kill, FullDiskLeavesNoHalfLineAndIsSaid) {
   EXPECT_EQ(bitmap_warnings, 1u);
 }
 
-// With no terminal and no display, the real program searches until a signal ends it.
-TEST(Kill, HeadlessSearchRunsUntilASignal) {
-  const ScratchDir scratch;
-  ASSERT_TRUE(scratch.ok());
-  const fs::path& dir = scratch.path();
-  fs::copy_file(LYAPSEARCH_EXE, dir / "real");
-  const pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    if (chdir(dir.c_str()) != 0) _exit(127);
-    const int in = open("/dev/null", O_RDONLY);
-    const int out = open("console.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (in < 0 || out < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0) _exit(127);
-    setsid();  // no controlling terminal
-    unsetenv("DISPLAY");
-    execl("./real", "real", static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  ASSERT_TRUE(wait_until([&] { return read_file(dir / "console.txt").size() > 20; },
-                         std::chrono::seconds(60)));
-  std::this_thread::sleep_for(std::chrono::seconds(1));
-  int status = 0;
-  EXPECT_EQ(waitpid(pid, &status, WNOHANG), 0) << "it stopped by itself";
-  ASSERT_EQ(kill(pid, SIGTERM), 0);
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
-  EXPECT_TRUE(progress_whole(read_file(dir / "real.dat")));
-  EXPECT_EQ(read_file(dir / "real.txt"), "");
-}
-
 }  // namespace
