@@ -1,6 +1,7 @@
 #include <cmath>
 
 #include "graphics/plots.hpp"
+#include "numerics/trig.hpp"
 
 namespace lyap {
 
@@ -18,10 +19,12 @@ void project_point(const State& x, int x_lo, int x_hi, int y_lo, int y_hi, long 
     py = (y_hi - x[2]) * height / (static_cast<long double>(y_hi) - y_lo);
     shade = (x[3] - z_min) * 255 / (z_max - z_min);
   } else if (geometry == "cylinder") {
-    const long double a = turn_angle + x[1];
-    px = width * width_factor * (std::cos(a) + 1) / 2 + left;
+    // The program's own sine and cosine, so that the picture is the same on every system.
+    long double sin_a, cos_a;
+    model_sincos(turn_angle + x[1], sin_a, cos_a);
+    px = width * width_factor * (cos_a + 1) / 2 + left;
     py = height * width_factor * (y_hi - x[2]) / (static_cast<long double>(y_hi) - y_lo);
-    shade = (1 - std::sin(a)) * 255 / 2;
+    shade = (1 - sin_a) * 255 / 2;
   }
 }
 

@@ -46,6 +46,11 @@ long double ext_sqrt(long double v);
 long double ext_ln(long double v);
 // 1 for e = 0; repeated product for integer e (reciprocal for negative e); e rounded to
 // the nearest integer when b < 0; otherwise exp(e x ln b).
+//
+// No trial, draw or plot calls it (the integrator takes its fourth root as two square roots):
+// its expl and powl are the C library's, and glibc's and mingw-w64's expl differ in the last
+// bit for about one argument in seven, so a caller there would make results depend on the
+// system. Every library function those paths do call is checked in tests/cross_platform.hpp.
 long double ext_pow(long double b, long double e);
 
 // ---- Random numbers ---------------------------------------------------------------------

@@ -1,6 +1,7 @@
 #include "numerics/trig.hpp"
 
 #include <cmath>
+#include <limits>
 
 namespace lyap::trig_detail {
 
@@ -13,13 +14,27 @@ const SplitFactorials split_factorials = {
 };
 
 void sincos_outside_range(long double a, long double& s, long double& c) {
-  if (std::fabs(a) < tiny_angle) {
+  const long double size = std::fabs(a);
+  if (size < tiny_angle) {
     s = a;
     c = 1;
-  } else {
-    s = std::sin(a);
-    c = std::cos(a);
+    return;
   }
+  if (!(size <= std::numeric_limits<long double>::max())) {
+    // The library's answer for both, bit for bit: the invalid operation's default NaN for an
+    // infinity, the argument itself (quietened) for a NaN.
+    s = c = a - a;
+    return;
+  }
+  long double hi, lo;
+  const unsigned quadrant = reduce_exactly(a, hi, lo);
+  long double sin_r, cos_r;
+  sincos_reduced(hi, lo, sin_r, cos_r);
+  const long double sin_q = (quadrant & 1) ? cos_r : sin_r;
+  const long double cos_q = (quadrant & 1) ? sin_r : cos_r;
+  // The reduction worked on |a|: sin is odd, cos even.
+  s = ((quadrant & 2) != 0) != std::signbit(a) ? -sin_q : sin_q;
+  c = ((quadrant + 1) & 2) ? -cos_q : cos_q;
 }
 
 }  // namespace lyap::trig_detail

@@ -34,8 +34,10 @@ namespace lyap {
 
 // Both of one angle from one argument reduction and two short series, several times faster
 // than sinl plus cosl. Each result is within 1 ulp of the correctly rounded value (the
-// largest error seen is about 0.8 ulp). Arguments beyond 10^6 in size, infinities and NaN go
-// to sinl and cosl, so those results are exactly the library's.
+// largest error seen is about 0.8 ulp). Arguments beyond 10^6 in size take an exact reduction
+// out of line (reduce_exactly) into the same series, with the same accuracy up to the largest
+// long double; infinities and NaN give NaN, as the C library's do. No C library function is
+// called, so the results are the same bits on every system the program is built for.
 inline void fast_sincos(long double a, long double& s, long double& c);
 
 // s = sin(a), c = cos(a), a in radians: fast_sincos, or the C library's sinl and cosl when
@@ -101,9 +103,14 @@ inline long double joined(const double (&pair)[2]) {
   return static_cast<long double>(pair[0]) + pair[1];
 }
 
-// Tiny angles (s = a, keeping the sign of -0; c = 1), and the library for everything beyond
-// the reduction's range, infinities and NaN.
+// Tiny angles (s = a, keeping the sign of -0; c = 1), the exact reduction for everything
+// beyond the fast reduction's range, and NaN for infinities and NaN. Out of line, so that the
+// inlined fast pair stays small.
 void sincos_outside_range(long double a, long double& s, long double& c);
+
+// |a| = k pi/2 + r for finite |a| > 10^6: returns k mod 4 and r = hi + lo with |r| <= pi/4,
+// |lo| <= ulp(hi) / 2 and a relative error below 2^-100, whatever the size of a.
+unsigned reduce_exactly(long double a, long double& hi, long double& lo);
 
 // sin and cos of r = hi + lo, |r| <= pi/4 + 2^-30, |lo| <= ulp(hi).
 inline void sincos_reduced(long double hi, long double lo, long double& sin_r, long double& cos_r) {

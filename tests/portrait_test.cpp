@@ -9,6 +9,7 @@
 
 #include "extended_near.hpp"
 #include "graphics/plots.hpp"
+#include "numerics/trig.hpp"
 #include "picture_checks.hpp"
 
 namespace lyap {
@@ -204,6 +205,13 @@ TEST(ProjectPoint, CylinderTurnsTheFirstComponentAroundTheAxis) {
     EXPECT_EXT_NEAR(px, t.px, 1e-9L) << t.a;
     EXPECT_EXT_NEAR(shade, t.shade, 1e-9L) << t.a;
   }
+
+  // The turn and width constants are held in single precision.
+  project_point(State{0, 0, 0, 0, 0}, 0, 10, 0, 10, 0, 1, 0, 400, 400, px, py, shade, "cylinder");
+  long double sin_a, cos_a;
+  model_sincos(static_cast<long double>(0.7854f), sin_a, cos_a);
+  EXPECT_EQ(px, 400 * static_cast<long double>(0.9f) * (cos_a + 1) / 2);
+  EXPECT_EQ(shade, (1 - sin_a) * 255 / 2);
 
   for (long double x1 = -10; x1 <= 10; x1 += 0.37L) {
     project_point(State{0, x1, 0, 0, 0}, 0, 10, 0, 10, 0, 1, 40, 400, 400, px, py, shade,
