@@ -14,7 +14,7 @@ namespace lyap {
 
 namespace {
 
-std::string progress_record(long elapsed_s, long max_digit_sum) {
+std::string progress_record(long long elapsed_s, long max_digit_sum) {
   TextOut out;
   write_number(out, static_cast<long double>(elapsed_s));
   write_zone(out);
@@ -23,14 +23,14 @@ std::string progress_record(long elapsed_s, long max_digit_sum) {
   return out.bytes;
 }
 
-long rounded_seconds(long double t) {
-  return static_cast<long>(round_to_long(t));
+long long rounded_seconds(long double t) {
+  return round_to_long(t);
 }
 
-long saturating_add(long a, long b) {
-  long sum;
+long long saturating_add(long long a, long long b) {
+  long long sum;
   if (__builtin_add_overflow(a, b, &sum)) {
-    return b > 0 ? std::numeric_limits<long>::max() : std::numeric_limits<long>::min();
+    return b > 0 ? std::numeric_limits<long long>::max() : std::numeric_limits<long long>::min();
   }
   return sum;
 }

@@ -14,9 +14,11 @@ namespace lyap {
 // days need no correction; each interval is rounded to whole seconds from the rounded
 // previous mark.
 struct RunClock {
-  long last_timer = 0;  // the last mark, whole seconds
-  long tick_s = 0;      // seconds between the last two marks
-  long elapsed_s = 0;   // run time at the last record
+  // 64 bits on every system (long is 32 on Windows), so the clock saturates at the same value
+  // on all of them.
+  long long last_timer = 0;  // the last mark, whole seconds
+  long long tick_s = 0;      // seconds between the last two marks
+  long long elapsed_s = 0;   // run time at the last record
 };
 
 // Truncates the file, writes the record (0, max_digit_sum), then marks the clock.

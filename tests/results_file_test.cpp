@@ -1,21 +1,25 @@
 #include "report/results_file.hpp"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
 
+#include <time.h>
+
+#ifndef _WIN32
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
+#endif
 
 #include <gtest/gtest.h>
 
@@ -143,6 +147,73 @@ TEST_F(ResultsFile, LineEndsAndPartialKeys) {
   }
 }
 
+TEST_F(ResultsFile, FileHeldByAnotherProgramIsReportedNotWritten) {
+  write("held\r\n");
+  {
+    const lyap::LockedFile other = lyap::open_locked(path, lyap::OpenMode::read);
+    ASSERT_TRUE(other.is_open());
+    const lyap::WriteOutcome held = append(example_p, "00");
+    EXPECT_EQ(held.kind, lyap::WriteOutcome::failed);
+    EXPECT_EQ(held.reason, "in use by another program");
+  }
+  EXPECT_EQ(read(), "held\r\n");
+  EXPECT_EQ(append(example_p, "00").kind, lyap::WriteOutcome::written);
+  EXPECT_EQ(append(example_p, "00").kind, lyap::WriteOutcome::skipped);  // the key is there
+}
+
+TEST_F(ResultsFile, DeletedFileIsCreatedAgain) {
+  append(example_p, "00");
+  ASSERT_EQ(std::remove(path.c_str()), 0);
+  append(example_p, "00");
+  EXPECT_EQ(read(), result_line(found(example_p), 23, "00", 0.99987654321L));
+}
+
+// Start-up empties the file, and keeps what it held beside it, named from its modification time.
+TEST_F(ResultsFile, EarlierResultsAreKeptBesideTheNewFile) {
+  const auto stamp = [&](const std::string& file, int hour) {
+    struct tm t {};
+    t.tm_year = 2026 - 1900;
+    t.tm_mon = 11;
+    t.tm_mday = 8;
+    t.tm_hour = hour;
+    t.tm_min = 4;
+    t.tm_sec = 5;
+    t.tm_isdst = -1;
+    const auto when = std::chrono::system_clock::from_time_t(::mktime(&t));
+    std::error_code error;
+    std::filesystem::last_write_time(file, std::chrono::file_clock::from_sys(when), error);
+    ASSERT_FALSE(error) << error.message();
+  };
+  // Nothing to keep: no file, then an empty one.
+  lyap::ResultsStart start = lyap::start_results_file(base);
+  EXPECT_EQ(start.created.kind, lyap::WriteOutcome::written);
+  EXPECT_TRUE(start.kept_as.empty());
+  start = lyap::start_results_file(base);
+  EXPECT_TRUE(start.kept_as.empty());
+
+  // Three earlier runs, two of them with the same modification time.
+  const std::vector<std::pair<std::string, int>> runs = {
+      {"run one\r\n", 20}, {"run two\r\n", 20}, {"run three\r\n", 9}};
+  const std::vector<std::string> names = {base + "-2026-12-08-200405.txt",
+                                          base + "-2026-12-08-200405-2.txt",
+                                          base + "-2026-12-08-090405.txt"};
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    write(runs[i].first);
+    stamp(path, runs[i].second);
+    start = lyap::start_results_file(base);
+    EXPECT_EQ(start.created.kind, lyap::WriteOutcome::written);
+    EXPECT_EQ(start.kept_as, names[i]);
+    EXPECT_EQ(read(), "");
+  }
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    EXPECT_EQ(lyap::testing::read_file(names[i]), runs[i].first);
+  }
+}
+
+// What needs POSIX to set up: rusage, file size limits in a child, FIFOs, permissions that bind
+// only a user other than root, and the system's words for failures.
+#ifndef _WIN32
+
 long peak_rss_kb() {
   rusage usage{};
   ::getrusage(RUSAGE_SELF, &usage);
@@ -173,27 +244,6 @@ TEST_F(ResultsFile, HugeLineIsSkippedWithoutHoldingIt) {
   append(example_p, "00");
   ASSERT_EQ(::stat(path.c_str(), &info), 0);
   EXPECT_GT(info.st_size, 50L * (1 << 20) + static_cast<long>(key.size()) + 2);
-}
-
-TEST_F(ResultsFile, FileHeldByAnotherProgramIsReportedNotWritten) {
-  write("held\r\n");
-  const int fd = ::open(path.c_str(), O_RDONLY);
-  ASSERT_GE(fd, 0);
-  ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
-  const lyap::WriteOutcome held = append(example_p, "00");
-  EXPECT_EQ(held.kind, lyap::WriteOutcome::failed);
-  EXPECT_EQ(held.reason, "in use by another program");
-  EXPECT_EQ(read(), "held\r\n");
-  ::close(fd);
-  EXPECT_EQ(append(example_p, "00").kind, lyap::WriteOutcome::written);
-  EXPECT_EQ(append(example_p, "00").kind, lyap::WriteOutcome::skipped);  // the key is there
-}
-
-TEST_F(ResultsFile, DeletedFileIsCreatedAgain) {
-  append(example_p, "00");
-  ASSERT_EQ(std::remove(path.c_str()), 0);
-  append(example_p, "00");
-  EXPECT_EQ(read(), result_line(found(example_p), 23, "00", 0.99987654321L));
 }
 
 TEST_F(ResultsFile, UnwritablePlacesFailWithTheSystemsReason) {
@@ -286,44 +336,6 @@ TEST_F(ResultsFile, ReadOnlyDirectoryIsReportedAndKeepsEverything) {
   EXPECT_EQ(WEXITSTATUS(status), 0) << "the earlier file changed, or the failure went unsaid";
 }
 
-// Start-up empties the file, and keeps what it held beside it, named from its modification time.
-TEST_F(ResultsFile, EarlierResultsAreKeptBesideTheNewFile) {
-  const auto stamp = [&](const std::string& file, int hour) {
-    struct tm t {};
-    t.tm_year = 2026 - 1900;
-    t.tm_mon = 11;
-    t.tm_mday = 8;
-    t.tm_hour = hour;
-    t.tm_min = 4;
-    t.tm_sec = 5;
-    t.tm_isdst = -1;
-    const timespec times[2] = {{::mktime(&t), 0}, {::mktime(&t), 0}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
-  };
-  // Nothing to keep: no file, then an empty one.
-  lyap::ResultsStart start = lyap::start_results_file(base);
-  EXPECT_EQ(start.created.kind, lyap::WriteOutcome::written);
-  EXPECT_TRUE(start.kept_as.empty());
-  start = lyap::start_results_file(base);
-  EXPECT_TRUE(start.kept_as.empty());
-
-  // Three earlier runs, two of them with the same modification time.
-  const std::vector<std::pair<std::string, int>> runs = {
-      {"run one\r\n", 20}, {"run two\r\n", 20}, {"run three\r\n", 9}};
-  const std::vector<std::string> names = {base + "-2026-12-08-200405.txt",
-                                          base + "-2026-12-08-200405-2.txt",
-                                          base + "-2026-12-08-090405.txt"};
-  for (std::size_t i = 0; i < runs.size(); ++i) {
-    write(runs[i].first);
-    stamp(path, runs[i].second);
-    start = lyap::start_results_file(base);
-    EXPECT_EQ(start.created.kind, lyap::WriteOutcome::written);
-    EXPECT_EQ(start.kept_as, names[i]);
-    EXPECT_EQ(read(), "");
-  }
-  for (std::size_t i = 0; i < runs.size(); ++i) {
-    EXPECT_EQ(lyap::testing::read_file(names[i]), runs[i].first);
-  }
-}
+#endif  // _WIN32
 
 }  // namespace

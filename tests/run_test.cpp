@@ -1,6 +1,4 @@
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -91,8 +89,8 @@ constexpr int none = -1;
 constexpr int escape = 27;
 
 TEST_F(RunTest, StartUpEmptiesResultsAndWritesTheFirstProgressRecord) {
-  { std::ofstream(base + ".txt") << "old results\r\n"; }
-  { std::ofstream(base + ".dat") << " 999           3 \r\n"; }
+  { std::ofstream(base + ".txt", std::ios::binary) << "old results\r\n"; }
+  { std::ofstream(base + ".dat", std::ios::binary) << " 999           3 \r\n"; }
   run({{9}}, {escape});
   EXPECT_EQ(read_file(base + ".txt"), "");
   // The earlier results are kept beside it, and the console says where.
@@ -302,12 +300,15 @@ TEST_F(RunTest, FailedWritesAreSaidOncePerFileUntilAWriteWorks) {
     EXPECT_EQ(console.calls[i - 1].a, 12);
     EXPECT_EQ(console.calls[i + 2].a, console.calls[i - 2].colour);
   }
-  const std::string gone = ": No such file or directory";
+  // The system's words for a missing folder, from the file operations themselves.
+  const std::string gone = ": " + open_locked(folder + "/probe", OpenMode::append).failure;
+  Canvas probe;
+  const std::string bmp_gone = ": " + save_bitmap(probe, folder + "/probe.bmp").reason;
   const std::vector<std::string> expected = {
       "0 lyaptest.txt" + gone, "0 lyaptest.dat" + gone,  // start-up, before the first trial
-      "1 lyaptest.bmp" + gone,                           // the first success
+      "1 lyaptest.bmp" + bmp_gone,                       // the first success
       // the third trial wrote all three; the fourth fails them all again
-      "4 lyaptest.bmp" + gone, "4 lyaptest.txt" + gone, "4 lyaptest.dat" + gone};
+      "4 lyaptest.bmp" + bmp_gone, "4 lyaptest.txt" + gone, "4 lyaptest.dat" + gone};
   EXPECT_EQ(warnings, expected);
   EXPECT_FALSE(std::filesystem::exists(folder));
   EXPECT_NE(console.screen().find(" 24\n"), std::string::npos);

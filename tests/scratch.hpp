@@ -1,23 +1,31 @@
 // A scratch folder for tests that write files, and whole-file reads and writes.
 #pragma once
 
-#include <stdlib.h>
-
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <system_error>
 
 namespace lyap::testing {
 
-// A fresh folder under /tmp, removed with everything in it when the test is done (also after
-// a test took away its write permission).
+// A fresh folder in the temporary folder, removed with everything in it when the test is done
+// (also after a test took away its write permission).
 class ScratchDir {
  public:
   ScratchDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "lyapsearch-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+    std::error_code error;
+    const std::filesystem::path temp = std::filesystem::temp_directory_path(error);
+    std::random_device entropy;
+    // A name nobody has taken: create_directory says whether it made the folder.
+    for (int attempt = 0; attempt < 100 && !error; ++attempt) {
+      const std::filesystem::path candidate = temp / ("lyapsearch-" + std::to_string(entropy()));
+      if (std::filesystem::create_directory(candidate, error)) {
+        path_ = candidate;
+        return;
+      }
+    }
   }
   ~ScratchDir() {
     if (path_.empty()) return;
@@ -29,6 +37,18 @@ class ScratchDir {
   ScratchDir& operator=(const ScratchDir&) = delete;
 
   bool ok() const { return !path_.empty(); }
+  // Whether taking away a file's write permission stops this process from writing it: not for
+  // root on Linux, nor for root running a Windows program under wine.
+  bool permissions_bind() const {
+    const std::filesystem::path probe = path_ / "permission probe";
+    std::ofstream(probe, std::ios::binary) << "x";
+    std::error_code error;
+    std::filesystem::permissions(probe, std::filesystem::perms::owner_read, error);
+    const bool written = std::ofstream(probe, std::ios::binary | std::ios::app).good();
+    std::filesystem::permissions(probe, std::filesystem::perms::owner_all, error);
+    std::filesystem::remove(probe, error);
+    return !written;
+  }
   const std::filesystem::path& path() const { return path_; }
   std::string file(const std::string& name) const { return (path_ / name).string(); }
 

@@ -1,0 +1,46 @@
+#include <windows.h>
+
+#include "platform/clock.hpp"
+
+namespace lyap {
+
+namespace {
+
+constexpr long double kTicksPerSecond = 1e7L;  // FILETIME counts 100 ns
+
+class SystemClock final : public Clock {
+ public:
+  long double time_of_day_s() override {
+    FILETIME now{};
+    GetSystemTimePreciseAsFileTime(&now);
+    SYSTEMTIME utc{}, local{};
+    if (!FileTimeToSystemTime(&now, &utc) ||
+        !SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local)) {
+      return 0;
+    }
+    // Zones differ from UTC by whole minutes, so the fraction of the second is the same in
+    // both; the clock fields carry only milliseconds of it.
+    const ULONGLONG ticks = (static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    const long whole = local.wHour * 3600L + local.wMinute * 60L + local.wSecond;
+    return static_cast<long double>(whole) +
+           static_cast<long double>(ticks % 10000000ull) / kTicksPerSecond;
+  }
+
+  long double monotonic_s() override {
+    LARGE_INTEGER count{}, frequency{};
+    if (!QueryPerformanceCounter(&count) || !QueryPerformanceFrequency(&frequency) ||
+        frequency.QuadPart <= 0) {
+      return 0;
+    }
+    return static_cast<long double>(count.QuadPart) / static_cast<long double>(frequency.QuadPart);
+  }
+};
+
+}  // namespace
+
+Clock& system_clock() {
+  static SystemClock clock;
+  return clock;
+}
+
+}  // namespace lyap

@@ -1,0 +1,136 @@
+// Files on Windows. A file is held for exclusive use by opening it without sharing: while we
+// have it open, every other open of it fails with a sharing violation, and ours fails the same
+// way while another program has it open.
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include "platform/files.hpp"
+#include "platform/text_win32.hpp"
+
+namespace lyap {
+
+namespace {
+
+HANDLE handle_of(const LockedFile& file) {
+  return reinterpret_cast<HANDLE>(file.handle);
+}
+
+LockedFile failed(std::string reason) {
+  LockedFile result;
+  result.failure = std::move(reason);
+  return result;
+}
+
+bool is_folder(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+LocalTime local_time_of(const FILETIME& utc) {
+  SYSTEMTIME system{}, local{};
+  if (!FileTimeToSystemTime(&utc, &system)) return {};
+  // The zone's rules for that date, daylight saving time included, not today's offset.
+  if (!SystemTimeToTzSpecificLocalTime(nullptr, &system, &local)) return {};
+  return {local.wYear, local.wMonth, local.wDay, local.wHour, local.wMinute, local.wSecond};
+}
+
+}  // namespace
+
+LockedFile::~LockedFile() {
+  if (handle >= 0) CloseHandle(handle_of(*this));
+}
+
+LockedFile open_locked(const std::string& path, OpenMode mode) {
+  const std::wstring name = wide_path(path);
+  const DWORD access = mode == OpenMode::read ? GENERIC_READ : GENERIC_WRITE;
+  // Never CREATE_ALWAYS: that would empty the file before we know that nobody else holds it.
+  const DWORD disposition = mode == OpenMode::read ? OPEN_EXISTING : OPEN_ALWAYS;
+  const HANDLE h =
+      CreateFileW(name.c_str(), access, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    // A folder under the name cannot be opened as a file at all.
+    if (error == ERROR_ACCESS_DENIED && is_folder(name)) return failed("not a regular file");
+    return failed(system_reason(error));
+  }
+  LockedFile file;
+  file.handle = reinterpret_cast<std::intptr_t>(h);
+  if (GetFileType(h) != FILE_TYPE_DISK) return failed("not a regular file");
+  bool ready = true;
+  if (mode == OpenMode::truncate) {
+    ready = SetEndOfFile(h) != 0;
+  } else if (mode == OpenMode::append) {
+    // Nobody else can write while we hold the file, so it stays at the end from here.
+    ready = SetFilePointerEx(h, LARGE_INTEGER{}, nullptr, FILE_END) != 0;
+  }
+  if (!ready) return failed(system_reason(GetLastError()));
+  return file;
+}
+
+std::string write_once(const LockedFile& file, std::string_view bytes) {
+  if (!file.is_open()) return file.failure.empty() ? "not open" : file.failure;
+  const HANDLE h = handle_of(file);
+  LARGE_INTEGER before{};
+  const bool placed = SetFilePointerEx(h, LARGE_INTEGER{}, &before, FILE_CURRENT) != 0;
+  std::size_t done = 0;
+  DWORD error = ERROR_SUCCESS;
+  // Windows writes a disk file whole or fails; the second round only finds out why a short
+  // write stopped.
+  for (int round = 0; round < 2 && done < bytes.size(); ++round) {
+    const std::size_t left = bytes.size() - done;
+    DWORD written = 0;
+    const DWORD ask = left > MAXDWORD ? MAXDWORD : static_cast<DWORD>(left);
+    if (!WriteFile(h, bytes.data() + done, ask, &written, nullptr)) {
+      error = GetLastError();
+      break;
+    }
+    done += written;
+    if (written == 0) error = ERROR_DISK_FULL;
+  }
+  if (done == bytes.size()) return {};
+  // Cut off a part that went in, so the file never keeps half a record.
+  if (done > 0 && placed && SetFilePointerEx(h, before, nullptr, FILE_BEGIN)) SetEndOfFile(h);
+  return system_reason(error != ERROR_SUCCESS ? error : ERROR_DISK_FULL);
+}
+
+std::size_t read_some(const LockedFile& file, char* buffer, std::size_t size) {
+  if (!file.is_open()) return 0;
+  DWORD got = 0;
+  const DWORD ask = size > MAXDWORD ? MAXDWORD : static_cast<DWORD>(size);
+  if (!ReadFile(handle_of(file), buffer, ask, &got, nullptr)) return 0;
+  return got;
+}
+
+std::FILE* into_stream(LockedFile&& file) {
+  if (!file.is_open()) return nullptr;
+  const int fd = _open_osfhandle(file.handle, _O_RDONLY | _O_BINARY);
+  if (fd < 0) return nullptr;  // the handle is still ours, closed by the file
+  file.handle = -1;            // the descriptor owns the handle now
+  std::FILE* stream = _fdopen(fd, "rb");
+  if (stream == nullptr) _close(fd);
+  return stream;
+}
+
+FileFacts look_at_file(const std::string& path) {
+  FileFacts facts;
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!GetFileAttributesExW(wide_path(path).c_str(), GetFileExInfoStandard, &data)) return facts;
+  facts.exists = true;
+  facts.regular = (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
+  facts.size = (static_cast<std::uintmax_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  facts.modified = local_time_of(data.ftLastWriteTime);
+  return facts;
+}
+
+Move move_file_keeping_target(const std::string& from, const std::string& to,
+                              std::string& failure) {
+  // Without MOVEFILE_REPLACE_EXISTING an existing target is never replaced.
+  if (MoveFileExW(wide_path(from).c_str(), wide_path(to).c_str(), 0)) return Move::moved;
+  const DWORD error = GetLastError();
+  if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) return Move::name_taken;
+  failure = system_reason(error);
+  return Move::failed;
+}
+
+}  // namespace lyap
