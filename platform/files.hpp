@@ -33,7 +33,7 @@ inline WriteOutcome outcome_of(std::string reason) {
 // without waiting: a file that another program holds is skipped rather than waited for, so the
 // search never stalls on a file.
 struct LockedFile {
-  std::intptr_t handle = -1;  // a descriptor on POSIX
+  std::intptr_t handle = -1;  // a descriptor on POSIX, a HANDLE on Windows
   std::string failure;        // why it is not open, in the system's words
   LockedFile() = default;
   LockedFile(LockedFile&& other) noexcept
