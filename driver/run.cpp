@@ -96,19 +96,6 @@ void handle_success(RunState& s, RunEnv& env, const TrialOutcome& found) {
               append_progress(env.progress_path(), s.max_digit_sum, s.clock, env.clock));
 }
 
-void take_outcome(RunState& s, const TrialOutcome& o) {
-  s.p = o.p;
-  s.x_start = o.x_start;
-  s.x = o.x;
-  s.f = o.f;
-  s.step = o.step;
-  s.le = o.le;
-  s.le_range = o.le_range;
-  s.div_mean = o.div_mean;
-  s.n_samples = o.n_samples;
-  s.invariant_start = o.invariant_start;
-}
-
 }  // namespace
 
 void search_until_escape(RunState& s, RunEnv& env) {
@@ -158,9 +145,8 @@ int run_in_folder(RunState& s, RunEnv& env) {
   if (folder.empty()) folder = std::filesystem::current_path(error);
   if (error) folder = ".";
   if (lock_folder(folder.string()) == FolderLock::taken) {
-    env.console.print_text("A search is already running in " +
-                           std::filesystem::absolute(folder, error).string());
-    env.console.new_line();
+    report_line(env.console, "A search is already running in " +
+                                 std::filesystem::absolute(folder, error).string());
     return 1;
   }
   start_up(s, env);

@@ -38,6 +38,32 @@ void draw_trial(RunState& s, Rng& rng, TrialJob& job) {
   job.rng_after_draw = rng;
 }
 
+void store_outcome(const RunState& s, TrialOutcome& outcome) {
+  outcome.p = s.p;
+  outcome.x_start = s.x_start;
+  outcome.x = s.x;
+  outcome.f = s.f;
+  outcome.step = s.step;
+  outcome.le = s.le;
+  outcome.le_range = s.le_range;
+  outcome.div_mean = s.div_mean;
+  outcome.n_samples = s.n_samples;
+  outcome.invariant_start = s.invariant_start;
+}
+
+void take_outcome(RunState& s, const TrialOutcome& outcome) {
+  s.p = outcome.p;
+  s.x_start = outcome.x_start;
+  s.x = outcome.x;
+  s.f = outcome.f;
+  s.step = outcome.step;
+  s.le = outcome.le;
+  s.le_range = outcome.le_range;
+  s.div_mean = outcome.div_mean;
+  s.n_samples = outcome.n_samples;
+  s.invariant_start = outcome.invariant_start;
+}
+
 TrialPool::TrialPool(int workers, TrialFn trial, const RunState& constants)
     : trial_(std::move(trial)),
       slots_(workers > 0 ? static_cast<std::size_t>(workers) * slots_per_worker : 1) {
@@ -73,16 +99,7 @@ void TrialPool::run(RunState& s, const TrialJob& job, long generation, TrialOutc
   s.cancel = {&generation_, generation};
   Rng jitter = make_rng(job.jitter_seed);
   trial_(s, jitter);
-  outcome.p = s.p;
-  outcome.x_start = s.x_start;
-  outcome.x = s.x;
-  outcome.f = s.f;
-  outcome.step = s.step;
-  outcome.le = s.le;
-  outcome.le_range = s.le_range;
-  outcome.div_mean = s.div_mean;
-  outcome.n_samples = s.n_samples;
-  outcome.invariant_start = s.invariant_start;
+  store_outcome(s, outcome);
 }
 
 void TrialPool::work(RunState& state) {

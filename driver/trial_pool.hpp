@@ -31,6 +31,11 @@ struct TrialJob {
 // (draw_candidate, which leaves the candidate in s as well), then the seed of its jitter source.
 void draw_trial(RunState& s, Rng& rng, TrialJob& job);
 
+// The trial's end as the trial left it in s, and back into a run state for the success
+// handling: the one place that pairs the record's fields with the state's.
+void store_outcome(const RunState& s, TrialOutcome& outcome);
+void take_outcome(RunState& s, const TrialOutcome& outcome);
+
 class TrialPool {
  public:
   // `workers` threads running `trial`, each with a trial state of its own made once from
@@ -44,7 +49,6 @@ class TrialPool {
 
   // Submitted trials not yet taken back.
   bool full() const { return submitted_ - taken_ == static_cast<long>(slots_.size()); }
-  bool empty() const { return submitted_ == taken_; }
   void submit(const TrialJob& job);
   // Blocks until the oldest submitted trial has run, and takes it back, with what it found.
   void take_oldest(TrialJob& job, TrialOutcome& outcome);
