@@ -1,9 +1,6 @@
 #include "driver/run.hpp"
 
 #include <cmath>
-#include <cstdio>
-#include <filesystem>
-#include <system_error>
 
 #include "driver/driver.hpp"
 #include "graphics/plots.hpp"
@@ -40,12 +37,17 @@ void start_up(RunState& s, RunEnv& env) {
   const WriteOutcome progress =
       start_progress_file(env.progress_path(), s.max_digit_sum, s.clock, env.clock);
 
-  env.console.set_title(env.base_name);
+  env.console.set_title(env.base_name, {});
   env.console.move_window(plot_margin + plot_w + 6, 0);
   env.console.clear();
   // Said after the console is cleared, so that they stay on screen.
   if (!results.kept_as.empty())
-    report_line(env.console, "Earlier results kept in " + results.kept_as);
+    report_line(env.console, "Earlier results kept in ", results.kept_as);
+  if (!results.not_kept.empty()) {
+    report_write_failure(env.console, env.results_path(),
+                         "the earlier results could not be kept aside (" + results.not_kept +
+                             "), so new finds follow them in this file");
+  }
   watch_write(env, env.write_alarms.results, env.results_path(), results.created);
   watch_write(env, env.write_alarms.progress, env.progress_path(), progress);
 
@@ -135,19 +137,27 @@ void end_of_run(RunState& s, RunEnv& env) {
   plot_progress(env.canvas, env.progress_path(), plot_w, plot_h);
   watch_write(env, env.write_alarms.bitmap, env.bitmap_path(),
               save_bitmap(env.canvas, env.bitmap_path()));
-  std::remove(env.progress_path().c_str());
+  remove_file(env.progress_path());
   env.console.wait_key();
 }
 
 int run_in_folder(RunState& s, RunEnv& env) {
-  std::error_code error;
-  std::filesystem::path folder = std::filesystem::path(env.base_name).parent_path();
-  if (folder.empty()) folder = std::filesystem::current_path(error);
-  if (error) folder = ".";
-  if (lock_folder(folder.string()) == FolderLock::taken) {
-    report_line(env.console, "A search is already running in " +
-                                 std::filesystem::absolute(folder, error).string());
-    return 1;
+  // The files are named relative to the current folder.
+  std::string folder = current_folder();
+  if (folder.empty()) folder = ".";
+  std::string reason;
+  switch (lock_folder(folder, reason)) {
+    case FolderLock::held:
+      break;
+    case FolderLock::taken:
+      report_line(env.console, "A search is already running in ", folder);
+      return 1;
+    case FolderLock::unavailable:
+      // Never a search without the lock: a second one could not tell that this one runs.
+      reason.insert(0, "cannot be locked for a search (");
+      reason += ')';
+      report_write_failure(env.console, folder, reason);
+      return 1;
   }
   start_up(s, env);
   search_until_escape(s, env);

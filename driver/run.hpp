@@ -31,7 +31,8 @@ struct RunEnv {
 
   Console& console;
   Clock& clock;
-  std::string base_name;  // names the three files (in the current directory) and the windows
+  // The system's text: names the files (in the current folder) and the windows.
+  std::string base_name;
   TrialFn trial = run_trial;
   // Threads that run the trials; with none, each trial runs on the main thread in its turn.
   int workers = 0;
@@ -56,8 +57,9 @@ struct RunEnv {
   std::string bitmap_path() const { return base_name + ".bmp"; }
 };
 
-// The whole run in the current folder: the folder's search lock (exit status 1 when another
-// search holds it, with no file touched), start-up, the search until Escape, the end of run.
+// The whole run in the current folder: the folder's search lock (exit status 1, with no file
+// touched, when another search holds it or it cannot be taken), start-up, the search until
+// Escape, the end of run.
 int run_in_folder(RunState& s, RunEnv& env);
 
 void start_up(RunState& s, RunEnv& env);

@@ -2,13 +2,8 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cmath>
-#include <cstdio>
-#include <cstring>
-#include <filesystem>
 #include <limits>
-#include <system_error>
 
 #include "numerics/numerics.hpp"
 
@@ -300,57 +295,40 @@ void redraw(Canvas& canvas) {
 }
 
 WriteOutcome save_bitmap(Canvas& canvas, const std::string& path) {
-  std::lock_guard guard_lock(canvas.lock);
   if (path.empty()) return {};
-  const std::size_t width = static_cast<std::size_t>(canvas.width);
-  const std::size_t height = static_cast<std::size_t>(canvas.height);
-  const std::size_t row_bytes = 4 * ((24 * width + 31) / 32);
-  const std::size_t data_bytes = row_bytes * height;
-  const std::size_t file_bytes = 54 + data_bytes;
-
-  std::array<unsigned char, 14> file_header{};
-  file_header[0] = 'B';
-  file_header[1] = 'M';
-  put_u32(&file_header[2], file_bytes);
-  put_u32(&file_header[10], 54);
-  std::array<unsigned char, 40> info_header{};
-  put_u32(&info_header[0], 40);
-  put_u32(&info_header[4], width);
-  put_u32(&info_header[8], height);
-  put_u16(&info_header[12], 1);
-  put_u16(&info_header[14], 24);
-
-  std::vector<unsigned char> data(data_bytes, 0);
-  for (std::size_t row = 0; row < height; ++row) {
-    unsigned char* out = data.data() + (height - 1 - row) * row_bytes;
-    for (std::size_t x = 0; x < width; ++x) {
-      const Colour c = canvas.pixels[row * width + x];
-      *out++ = static_cast<unsigned char>((c >> 16) & 0xFF);
-      *out++ = static_cast<unsigned char>((c >> 8) & 0xFF);
-      *out++ = static_cast<unsigned char>(c & 0xFF);
+  std::string bytes;
+  {
+    std::lock_guard guard_lock(canvas.lock);
+    const std::size_t width = static_cast<std::size_t>(canvas.width);
+    const std::size_t height = static_cast<std::size_t>(canvas.height);
+    const std::size_t row_bytes = 4 * ((24 * width + 31) / 32);
+    const std::size_t data_bytes = row_bytes * height;
+    bytes.assign(54 + data_bytes, '\0');
+    auto* file_header = reinterpret_cast<unsigned char*>(bytes.data());
+    file_header[0] = 'B';
+    file_header[1] = 'M';
+    put_u32(&file_header[2], bytes.size());
+    put_u32(&file_header[10], 54);
+    unsigned char* info_header = file_header + 14;
+    put_u32(&info_header[0], 40);
+    put_u32(&info_header[4], width);
+    put_u32(&info_header[8], height);
+    put_u16(&info_header[12], 1);
+    put_u16(&info_header[14], 24);
+    unsigned char* data = file_header + 54;
+    for (std::size_t row = 0; row < height; ++row) {
+      unsigned char* out = data + (height - 1 - row) * row_bytes;
+      for (std::size_t x = 0; x < width; ++x) {
+        const Colour c = canvas.pixels[row * width + x];
+        *out++ = static_cast<unsigned char>((c >> 16) & 0xFF);
+        *out++ = static_cast<unsigned char>((c >> 8) & 0xFF);
+        *out++ = static_cast<unsigned char>(c & 0xFF);
+      }
     }
   }
-
-  // Overwrite in place rather than truncating on open, and cut only once everything is
-  // written: a failed save leaves the file as long as it was.
-  errno = 0;
-  std::FILE* file = std::fopen(path.c_str(), "r+b");
-  if (file == nullptr && errno == ENOENT) file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) return {WriteOutcome::failed, std::strerror(errno)};
-  errno = 0;
-  const bool written =
-      std::fwrite(file_header.data(), 1, file_header.size(), file) == file_header.size() &&
-      std::fwrite(info_header.data(), 1, info_header.size(), file) == info_header.size() &&
-      std::fwrite(data.data(), 1, data.size(), file) == data.size() && std::fflush(file) == 0;
-  const int write_error = errno;
-  const bool closed = std::fclose(file) == 0;
-  if (!written || !closed) {
-    return {WriteOutcome::failed, std::strerror(write_error != 0 ? write_error : EIO)};
-  }
-  std::error_code error;
-  std::filesystem::resize_file(path, file_bytes, error);
-  if (error) return {WriteOutcome::failed, error.message()};
-  return {WriteOutcome::written, {}};
+  // The whole picture replaces the old one at once: a failed or killed save leaves the previous
+  // picture, never part of one, and a link or FIFO under the name is replaced, not written to.
+  return replace_file(path, bytes);
 }
 
 }  // namespace lyap

@@ -62,7 +62,7 @@ void draw_box(Canvas& canvas, long double x1, long double y1, long double x2, lo
 void set_line_width(Canvas& canvas, int n);
 // Shows the canvas in the window and returns once it has been repainted.
 void redraw(Canvas& canvas);
-// Writes the canvas as an uncompressed 24-bit bottom-up bitmap, over the file's old bytes.
+// Writes the canvas as an uncompressed 24-bit bottom-up bitmap, replacing the file whole.
 WriteOutcome save_bitmap(Canvas& canvas, const std::string& path);
 
 }  // namespace lyap

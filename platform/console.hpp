@@ -8,9 +8,15 @@
 
 namespace lyap {
 
+// Two kinds of text reach the console. The program's own is 8-bit (Windows-1252) and is
+// converted for the console. Names that come from the system (the folder, the program's file
+// name, the system's words for a failure) are shown as the system gives them: on POSIX their
+// bytes as they are, on Windows UTF-8 converted for the console. Control characters of either
+// kind never reach the console as commands.
 struct Console {
   virtual ~Console() = default;
-  virtual void set_title(std::string_view title) = 0;
+  // The console window's title: the system's `name`, followed by the program's own `text`.
+  virtual void set_title(std::string_view name, std::string_view text) = 0;
   // Moves the console window's top-left corner to screen pixel (x, y), keeping its size and
   // stacking order. Silently nothing where the console has no window we can move.
   virtual void move_window(int x, int y) = 0;
@@ -21,13 +27,17 @@ struct Console {
   virtual void set_colour(int colour) = 0;
   // The colour in force, -1 for the console's own.
   virtual int colour() const = 0;
-  // 8-bit text (Windows-1252) at the cursor in the current colour.
+  // The program's 8-bit text (Windows-1252) at the cursor in the current colour.
   virtual void print_text(std::string_view text) = 0;
+  // A name as the system gives it, at the cursor in the current colour.
+  virtual void print_name(std::string_view name) = 0;
   virtual void new_line() = 0;
   // The next pending key without waiting: its character code, 27 for a lone Escape, or -1
-  // when none is pending.
+  // when none is pending. An Escape that arrives together with more bytes (Alt+key, an arrow
+  // or function key, pasted text) is one key without a character code, and is skipped.
   virtual int read_key() = 0;
-  // Blocks until a key arrives; returns at once when no key can ever come (end of input).
+  // Blocks until a key arrives, of any kind (Alt+key and arrows included); returns at once
+  // when no key can ever come (end of input).
   virtual void wait_key() = 0;
   // The default beep followed by a pause of `pause_ms` milliseconds.
   virtual void beep(int pause_ms) = 0;

@@ -46,13 +46,17 @@ bool is_modifier(WORD key) {
   }
 }
 
-// The program's 8-bit text as UTF-8 for a redirected output, as the Linux build writes it, so
-// a log reads the same in an editor. Control bytes other than layout are dropped.
-std::string plain_text(std::string_view text) {
+bool is_control(wchar_t c, bool keep_layout) {
+  const bool layout = c == L'\t' || c == L'\r' || c == L'\n' || c == L'\b' || c == L'\a';
+  return (c < 0x20 && !(keep_layout && layout)) || c == 0x7F || (c >= 0x80 && c < 0xA0);
+}
+
+// UTF-16 as UTF-8, control characters other than layout dropped: a redirected output gets
+// UTF-8, as the Linux build writes it, so a log reads the same in an editor.
+std::string plain_text(std::wstring_view text) {
   std::string out;
-  for (const wchar_t c : wide_from_cp1252(text)) {
-    if (c < 0x20 && c != L'\t' && c != L'\r' && c != L'\n' && c != L'\b') continue;
-    if (c == 0x7F) continue;
+  for (const wchar_t c : text) {
+    if (is_control(c, true) || c == L'\a') continue;
     if (c < 0x80) {
       out += static_cast<char>(c);
     } else if (c < 0x800) {
@@ -74,13 +78,14 @@ class Win32Console final : public Console {
   Win32Console(const Win32Console&) = delete;
   Win32Console& operator=(const Win32Console&) = delete;
 
-  void set_title(std::string_view title) override;
+  void set_title(std::string_view name, std::string_view text) override;
   void move_window(int x, int y) override;
   void clear() override;
   void bring_to_front() override;
   void set_colour(int colour) override;
   int colour() const override { return colour_; }
   void print_text(std::string_view text) override;
+  void print_name(std::string_view name) override;
   void new_line() override;
   int read_key() override;
   void wait_key() override;
@@ -92,7 +97,9 @@ class Win32Console final : public Console {
   static constexpr int kNoCharacter = -2;
   int next_console_key();
   int next_byte(bool wait);
+  int next_redirected_key();
   void write_plain(std::string_view bytes) const;
+  void write_wide(std::wstring text) const;
 
   HANDLE in_;
   HANDLE out_;
@@ -130,8 +137,11 @@ Win32Console::~Win32Console() {
   g_console_claimed = false;
 }
 
-void Win32Console::set_title(std::string_view title) {
-  if (console_in_ || console_out_) SetConsoleTitleW(wide_from_cp1252(title).c_str());
+void Win32Console::set_title(std::string_view name, std::string_view text) {
+  if (!(console_in_ || console_out_)) return;
+  std::wstring title = wide_path(name) + wide_from_cp1252(text);
+  std::erase_if(title, [](wchar_t c) { return is_control(c, false); });
+  SetConsoleTitleW(title.c_str());
 }
 
 void Win32Console::move_window(int x, int y) {
@@ -179,18 +189,22 @@ void Win32Console::write_plain(std::string_view bytes) const {
   }
 }
 
-void Win32Console::print_text(std::string_view text) {
+void Win32Console::write_wide(std::wstring text) const {
   if (!console_out_) {
     write_plain(plain_text(text));
     return;
   }
-  std::wstring wide = wide_from_cp1252(text);
-  std::erase_if(wide, [](wchar_t c) {
-    return (c < 0x20 && c != L'\t' && c != L'\r' && c != L'\n' && c != L'\b' && c != L'\a') ||
-           c == 0x7F;
-  });
+  std::erase_if(text, [](wchar_t c) { return is_control(c, true); });
   DWORD written = 0;
-  WriteConsoleW(out_, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+  WriteConsoleW(out_, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+
+void Win32Console::print_text(std::string_view text) {
+  write_wide(wide_from_cp1252(text));
+}
+
+void Win32Console::print_name(std::string_view name) {
+  write_wide(wide_path(name));
 }
 
 void Win32Console::new_line() {
@@ -212,7 +226,12 @@ int Win32Console::next_console_key() {
     if (record.EventType != KEY_EVENT) continue;  // mouse, focus, resizing
     const KEY_EVENT_RECORD& key = record.Event.KeyEvent;
     if (!key.bKeyDown || is_modifier(key.wVirtualKeyCode)) continue;
-    if (key.wVirtualKeyCode == VK_ESCAPE) return 27;
+    // Escape with Alt or Ctrl held is no Escape of the user's.
+    constexpr DWORD held =
+        LEFT_ALT_PRESSED | RIGHT_ALT_PRESSED | LEFT_CTRL_PRESSED | RIGHT_CTRL_PRESSED;
+    if (key.wVirtualKeyCode == VK_ESCAPE) {
+      return (key.dwControlKeyState & held) != 0 ? kNoCharacter : 27;
+    }
     const wchar_t c = key.uChar.UnicodeChar;
     if (c == 0) return kNoCharacter;
     const std::string text = cp1252_from_wide(std::wstring_view(&c, 1));
@@ -240,8 +259,26 @@ int Win32Console::next_byte(bool wait) {
   return byte;
 }
 
+// A key of redirected input. As on a terminal, an Escape with a byte close behind it is
+// Alt+key or an escape sequence, one key without a character: only an Escape alone counts.
+int Win32Console::next_redirected_key() {
+  const int byte = next_byte(false);
+  if (byte != 27) return byte;
+  for (int waited_ms = 0; waited_ms < 50; waited_ms += 5) {
+    if (next_byte(false) >= 0) return kNoCharacter;
+    if (input_ended_) break;
+    Sleep(5);
+  }
+  return 27;
+}
+
 int Win32Console::read_key() {
-  if (!console_in_) return next_byte(false);
+  if (!console_in_) {
+    int key;
+    do key = next_redirected_key();
+    while (key == kNoCharacter);
+    return key;
+  }
   int key;
   do key = next_console_key();
   while (key == kNoCharacter);

@@ -1,6 +1,11 @@
 // Files in the folder of the search. Every output file is opened for exclusive use and closed
 // again within one operation, and every failure comes back with the system's own words for it,
-// so the run can tell the user which file it could not write and why.
+// so the run can tell the user which file it could not write and why. Whatever lies under a
+// file's name and is not a regular file (a link, a FIFO, a device) is never written through,
+// never followed and never opened in a way that could block.
+//
+// Names and reasons are the system's text: on POSIX the bytes as the system gives them, on
+// Windows UTF-8.
 #pragma once
 
 #include <cstdint>
@@ -47,8 +52,9 @@ struct LockedFile {
   bool is_open() const { return handle >= 0; }
 };
 
-// Not open, with `failure` set, when the file cannot be opened, is not a regular file, or
-// another open holds its lock. Never blocks, not even on a FIFO planted under the file's name.
+// Not open, with `failure` set, when the file cannot be opened, is not a regular file (a link
+// under the name counts as none, and is not followed), or another open holds its lock. Never
+// blocks, not even on a FIFO planted under the file's name.
 LockedFile open_locked(const std::string& path, OpenMode mode);
 
 // Writes the bytes in one call, so a record is never split by a writer between two calls.
@@ -68,13 +74,31 @@ struct LocalTime {
   int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
 };
 
+// What lies under a name, the name itself looked at: a link is described, not followed.
 struct FileFacts {
   bool exists = false;
   bool regular = false;
+  bool folder = false;
   std::uintmax_t size = 0;
   LocalTime modified;
 };
 FileFacts look_at_file(const std::string& path);
+
+// Makes `bytes` the whole content of `path` at once: they are written to temporary_name(path)
+// in the same folder, reach the disk, and the temporary is renamed over `path`. A kill at any
+// moment leaves the old content or the new one, never a mix; a failed write leaves the old
+// file as it was and no temporary beside it. Whatever lies under `path` and is not a folder (a
+// link, a FIFO, a device) is replaced by the new file, never written through. A regular file
+// that cannot be written (read-only, or held by another open's lock) is left as it is.
+WriteOutcome replace_file(const std::string& path, std::string_view bytes);
+// The name replace_file writes to first. One per file: a temporary left by a killed write is
+// simply replaced by the next one.
+inline std::string temporary_name(const std::string& path) {
+  return path + ".tmp";
+}
+
+// Removes the name: a link itself, never what it points to. False when nothing was removed.
+bool remove_file(const std::string& path);
 
 enum class Move { moved, name_taken, failed };
 // Renames `from` to `to` unless something is already called `to`, which is never replaced.

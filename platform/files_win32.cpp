@@ -1,6 +1,7 @@
 // Files on Windows. A file is held for exclusive use by opening it without sharing: while we
 // have it open, every other open of it fails with a sharing violation, and ours fails the same
-// way while another program has it open.
+// way while another program has it open. Reparse points (symbolic links, junctions) are the
+// links of Windows: opened as themselves, they are refused rather than followed.
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
@@ -22,9 +23,36 @@ LockedFile failed(std::string reason) {
   return result;
 }
 
+constexpr const char* not_regular = "not a regular file";
+
 bool is_folder(const std::wstring& path) {
   const DWORD attributes = GetFileAttributesW(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// A handle closed on every way out of a function.
+struct Handle {
+  HANDLE h = INVALID_HANDLE_VALUE;
+  explicit Handle(HANDLE h_) : h(h_) {}
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  ~Handle() {
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+  }
+};
+
+bool write_all(HANDLE h, std::string_view bytes) {
+  while (!bytes.empty()) {
+    DWORD written = 0;
+    const DWORD ask = bytes.size() > MAXDWORD ? MAXDWORD : static_cast<DWORD>(bytes.size());
+    if (!WriteFile(h, bytes.data(), ask, &written, nullptr)) return false;
+    if (written == 0) {
+      SetLastError(ERROR_DISK_FULL);
+      return false;
+    }
+    bytes.remove_prefix(written);
+  }
+  return true;
 }
 
 LocalTime local_time_of(const FILETIME& utc) {
@@ -46,17 +74,23 @@ LockedFile open_locked(const std::string& path, OpenMode mode) {
   const DWORD access = mode == OpenMode::read ? GENERIC_READ : GENERIC_WRITE;
   // Never CREATE_ALWAYS: that would empty the file before we know that nobody else holds it.
   const DWORD disposition = mode == OpenMode::read ? OPEN_EXISTING : OPEN_ALWAYS;
-  const HANDLE h =
-      CreateFileW(name.c_str(), access, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // A link under the name is opened as itself, and refused below.
+  const HANDLE h = CreateFileW(name.c_str(), access, 0, nullptr, disposition,
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
     // A folder under the name cannot be opened as a file at all.
-    if (error == ERROR_ACCESS_DENIED && is_folder(name)) return failed("not a regular file");
+    if (error == ERROR_ACCESS_DENIED && is_folder(name)) return failed(not_regular);
     return failed(system_reason(error));
   }
   LockedFile file;
   file.handle = reinterpret_cast<std::intptr_t>(h);
-  if (GetFileType(h) != FILE_TYPE_DISK) return failed("not a regular file");
+  if (GetFileType(h) != FILE_TYPE_DISK) return failed(not_regular);
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (GetFileInformationByHandle(h, &info) &&
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+    return failed(not_regular);
+  }
   bool ready = true;
   if (mode == OpenMode::truncate) {
     ready = SetEndOfFile(h) != 0;
@@ -116,11 +150,54 @@ FileFacts look_at_file(const std::string& path) {
   FileFacts facts;
   WIN32_FILE_ATTRIBUTE_DATA data{};
   if (!GetFileAttributesExW(wide_path(path).c_str(), GetFileExInfoStandard, &data)) return facts;
+  // The attributes of a link itself: a link to a folder is no folder of ours.
+  const DWORD attributes = data.dwFileAttributes;
+  const bool link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
   facts.exists = true;
-  facts.regular = (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
+  facts.regular = !link && (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
+  facts.folder = !link && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   facts.size = (static_cast<std::uintmax_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
   facts.modified = local_time_of(data.ftLastWriteTime);
   return facts;
+}
+
+WriteOutcome replace_file(const std::string& path, std::string_view bytes) {
+  const std::wstring name = wide_path(path);
+  const std::wstring temp = wide_path(temporary_name(path));
+  const auto create = [&] {
+    return CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  };
+  Handle out(create());
+  // The name is ours alone: whatever is there was left by a write cut short (or planted), and
+  // goes; a link is deleted itself, never what it points to.
+  if (out.h == INVALID_HANDLE_VALUE &&
+      (GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ALREADY_EXISTS) &&
+      DeleteFileW(temp.c_str())) {
+    out.h = create();
+  }
+  if (out.h == INVALID_HANDLE_VALUE) return {WriteOutcome::failed, system_reason(GetLastError())};
+  // The new bytes reach the disk before the name points at them.
+  const bool written = write_all(out.h, bytes) && FlushFileBuffers(out.h);
+  DWORD error = GetLastError();
+  CloseHandle(out.h);
+  out.h = INVALID_HANDLE_VALUE;
+  // Replacing renames over the name itself: a link there is replaced, not followed. A
+  // read-only file, or one another program holds open, refuses.
+  if (written &&
+      MoveFileExW(temp.c_str(), name.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return {WriteOutcome::written, {}};
+  }
+  if (written) error = GetLastError();
+  DeleteFileW(temp.c_str());
+  if (error == ERROR_ACCESS_DENIED && look_at_file(path).folder) {
+    return {WriteOutcome::failed, not_regular};
+  }
+  return {WriteOutcome::failed, system_reason(error)};
+}
+
+bool remove_file(const std::string& path) {
+  return DeleteFileW(wide_path(path).c_str()) != 0;
 }
 
 Move move_file_keeping_target(const std::string& from, const std::string& to,

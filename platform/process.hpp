@@ -8,12 +8,16 @@ namespace lyap {
 enum class FolderLock {
   held,         // ours until the process ends
   taken,        // another process holds it: a search is already running there
-  unavailable,  // the folder cannot be locked here (unreadable, or no locks on its file system)
+  unavailable,  // the folder cannot be locked (it cannot be found, say); `reason` tells why
 };
 
-// Locks the folder for the rest of the process's life. The system drops the lock when the
-// process ends in any way, a kill included, so no stale lock can block a later search.
-FolderLock lock_folder(const std::string& folder);
+// Locks the folder for the rest of the process's life, whatever its read permission, without
+// creating anything in it. The system drops the lock when the process ends in any way, a kill
+// included, so no stale lock can block a later search.
+FolderLock lock_folder(const std::string& folder, std::string& reason);
+
+// The current folder's absolute name, as the system's text; empty when it cannot be told.
+std::string current_folder();
 
 // A write past the process's file size limit then fails with an error, as on a full disk,
 // instead of ending the process.

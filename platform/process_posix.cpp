@@ -3,26 +3,98 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "platform/process.hpp"
 
 namespace lyap {
 
-FolderLock lock_folder(const std::string& folder) {
-  // An advisory lock on the folder itself, so that nothing is created in it. The descriptor
-  // stays open, deliberately, until the process ends.
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return FolderLock::unavailable;
-  if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return FolderLock::held;
-  const bool taken = errno == EWOULDBLOCK;
+namespace {
+
+// A socket bound to a name in the abstract namespace, made of the folder's device and inode:
+// it creates nothing in any folder, needs no read permission on the folder, every user on the
+// machine sees it, and the system frees the name when the process ends. The descriptor stays
+// open, deliberately, until then.
+FolderLock lock_by_name(const struct stat& folder, std::string& reason) {
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    reason = std::strerror(errno);
+    return FolderLock::unavailable;
+  }
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  // sun_path[0] stays 0: the abstract namespace.
+  const int n =
+      std::snprintf(address.sun_path + 1, sizeof address.sun_path - 1,
+                    "lyapsearch-folder-%llx-%llx", static_cast<unsigned long long>(folder.st_dev),
+                    static_cast<unsigned long long>(folder.st_ino));
+  const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + n);
+  if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), size) == 0) return FolderLock::held;
+  const int error = errno;
   ::close(fd);
-  return taken ? FolderLock::taken : FolderLock::unavailable;
+  if (error == EADDRINUSE) return FolderLock::taken;
+  reason = std::strerror(error);
+  return FolderLock::unavailable;
+}
+
+// An advisory lock on the folder itself, which a search on another machine sharing the folder
+// (NFS) sees too. Needs read permission on the folder, and not every file system has it.
+FolderLock lock_by_flock(const std::string& folder, std::string& reason) {
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    reason = std::strerror(errno);
+    return FolderLock::unavailable;
+  }
+  if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return FolderLock::held;
+  const int error = errno;
+  ::close(fd);
+  if (error == EWOULDBLOCK) return FolderLock::taken;
+  reason = std::strerror(error);
+  return FolderLock::unavailable;
+}
+
+}  // namespace
+
+FolderLock lock_folder(const std::string& folder, std::string& reason) {
+  struct stat info {};
+  if (::stat(folder.c_str(), &info) != 0) {
+    reason = std::strerror(errno);
+    return FolderLock::unavailable;
+  }
+  if (!S_ISDIR(info.st_mode)) {
+    reason = std::strerror(ENOTDIR);
+    return FolderLock::unavailable;
+  }
+  // Both locks, so that a search started by any means sees this one: the name for every search
+  // on this machine, the folder's own lock for searches elsewhere. Either one suffices to run.
+  std::string name_reason, flock_reason;
+  const FolderLock by_name = lock_by_name(info, name_reason);
+  if (by_name == FolderLock::taken) return FolderLock::taken;
+  const FolderLock by_flock = lock_by_flock(folder, flock_reason);
+  if (by_flock == FolderLock::taken) return FolderLock::taken;
+  if (by_name == FolderLock::held || by_flock == FolderLock::held) return FolderLock::held;
+  reason = name_reason;
+  return FolderLock::unavailable;
+}
+
+std::string current_folder() {
+  std::vector<char> buffer(4096);
+  for (;;) {
+    if (::getcwd(buffer.data(), buffer.size()) != nullptr) return buffer.data();
+    if (errno != ERANGE || buffer.size() > (1u << 20)) return {};
+    buffer.resize(buffer.size() * 2);
+  }
 }
 
 void survive_file_size_limit() {

@@ -16,17 +16,27 @@ namespace {
 
 // The folder's one true name: the path the system resolves it to (through junctions, mapped
 // and substituted drives), so every way of naming a folder gives the same lock. Empty when the
-// folder cannot be opened.
-std::wstring final_path_of(const std::wstring& folder) {
+// folder cannot be opened, with `error` telling why.
+std::wstring final_path_of(const std::wstring& folder, DWORD& error) {
+  // Only folders are locked, so a later file by the same name cannot collide.
+  const DWORD attributes = GetFileAttributesW(folder.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    error = attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : ERROR_DIRECTORY;
+    return {};
+  }
   const HANDLE h = CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES,
                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return {};
+  if (h == INVALID_HANDLE_VALUE) {
+    error = GetLastError();
+    return {};
+  }
   std::wstring path(MAX_PATH, L'\0');
   for (int attempt = 0; attempt < 2; ++attempt) {
     const DWORD n = GetFinalPathNameByHandleW(h, path.data(), static_cast<DWORD>(path.size()),
                                               FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
     if (n == 0) {
+      error = GetLastError();
       path.clear();
       break;
     }
@@ -35,11 +45,6 @@ std::wstring final_path_of(const std::wstring& folder) {
     if (fits) break;
   }
   CloseHandle(h);
-  // Only folders are locked, so a later file by the same name cannot collide.
-  DWORD attributes = GetFileAttributesW(folder.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-    return {};
-  }
   return path;
 }
 
@@ -56,9 +61,13 @@ std::uint64_t name_hash(std::wstring path) {
 
 }  // namespace
 
-FolderLock lock_folder(const std::string& folder) {
-  const std::wstring path = final_path_of(wide_path(folder));
-  if (path.empty()) return FolderLock::unavailable;
+FolderLock lock_folder(const std::string& folder, std::string& reason) {
+  DWORD error = ERROR_SUCCESS;
+  const std::wstring path = final_path_of(wide_path(folder), error);
+  if (path.empty()) {
+    reason = system_reason(error);
+    return FolderLock::unavailable;
+  }
   wchar_t name[64];
   // Global: a search started from another session (another user, a service) sees it too.
   swprintf(name, 64, L"Global\\lyapsearch-folder-%016llx",
@@ -66,16 +75,28 @@ FolderLock lock_folder(const std::string& folder) {
   // The mutex exists as long as a handle to it is open: ours, deliberately never closed, which
   // the system closes when the process ends in any way.
   const HANDLE mutex = CreateMutexW(nullptr, FALSE, name);
-  const DWORD error = GetLastError();
+  error = GetLastError();
   if (mutex == nullptr) {
     // Made by another user, whose mutex we may not open: a search runs there all the same.
-    return error == ERROR_ACCESS_DENIED ? FolderLock::taken : FolderLock::unavailable;
+    if (error == ERROR_ACCESS_DENIED) return FolderLock::taken;
+    reason = system_reason(error);
+    return FolderLock::unavailable;
   }
   if (error == ERROR_ALREADY_EXISTS) {
     CloseHandle(mutex);
     return FolderLock::taken;
   }
   return FolderLock::held;
+}
+
+std::string current_folder() {
+  const DWORD n = GetCurrentDirectoryW(0, nullptr);
+  if (n == 0) return {};
+  std::wstring path(n, L'\0');
+  const DWORD got = GetCurrentDirectoryW(n, path.data());
+  if (got == 0 || got >= n) return {};
+  path.resize(got);
+  return narrow_path(path);
 }
 
 void survive_file_size_limit() {

@@ -209,6 +209,51 @@ constexpr std::array<char16_t, 32> kCp1252High = {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
+// What the terminal can show beyond ASCII, from the locale the user set for it.
+enum class Charset { utf8, latin1, ascii };
+
+// The character set of a locale name such as "de_DE.UTF-8", "C.utf8", "fr_FR.ISO-8859-15" or
+// "C". A locale without a character set we know shows ASCII only, which every terminal can.
+Charset charset_of_locale(std::string_view name) {
+  const size_t dot = name.find('.');
+  if (dot == std::string_view::npos) return Charset::ascii;
+  std::string codeset;
+  for (const char c : name.substr(dot + 1, name.find('@', dot) - dot - 1)) {
+    if (c == '-' || c == '_') continue;
+    codeset += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  }
+  if (codeset == "utf8") return Charset::utf8;
+  // In all of these the byte 241 is the letter the program means.
+  if (codeset == "iso88591" || codeset == "iso885915" || codeset == "latin1" ||
+      codeset == "cp1252") {
+    return Charset::latin1;
+  }
+  return Charset::ascii;
+}
+
+// The terminal's locale as the C library would choose it: LC_ALL, then LC_CTYPE, then LANG.
+Charset terminal_charset() {
+  for (const char* variable : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+    const char* value = ::getenv(variable);
+    if (value != nullptr && *value != '\0') return charset_of_locale(value);
+  }
+  return Charset::ascii;  // the C locale
+}
+
+// A plain stand-in for a character an ASCII terminal cannot show.
+char ascii_substitute(char32_t cp) {
+  switch (cp) {
+    case 0xF1:  // the separator of the result line
+      return 'n';
+    case 0xD1:
+      return 'N';
+    case 0xB7:  // middle dot
+      return '-';
+    default:
+      return '?';
+  }
+}
+
 void append_utf8(std::string& out, char32_t cp) {
   if (cp < 0x80) {
     out += static_cast<char>(cp);
@@ -222,27 +267,49 @@ void append_utf8(std::string& out, char32_t cp) {
   }
 }
 
-// The program's 8-bit text as UTF-8, whatever the output is: a terminal shows the characters
-// the text means, and a log file redirected from the console reads the same in an editor.
-// Control bytes that could start a terminal command (ESC above all) are dropped; with
-// `keep_layout`, tab, line feed, carriage return, backspace and bell pass through.
-std::string to_utf8(std::string_view text, bool keep_layout) {
+bool is_layout(unsigned char byte) {
+  return byte == '\t' || byte == '\n' || byte == '\r' || byte == '\b' || byte == '\a';
+}
+
+// The program's 8-bit text in the terminal's character set. Control bytes that could start a
+// terminal command (ESC above all) are dropped; with `keep_layout`, tab, line feed, carriage
+// return, backspace and bell pass through.
+std::string convert_text(std::string_view text, bool keep_layout, Charset charset) {
   std::string out;
   out.reserve(text.size() + text.size() / 4);
   for (const char ch : text) {
     const auto byte = static_cast<unsigned char>(ch);
     if (byte < 0x20 || byte == 0x7F) {
-      const bool layout =
-          byte == '\t' || byte == '\n' || byte == '\r' || byte == '\b' || byte == '\a';
-      if (keep_layout && layout) out += ch;
-    } else if (byte < 0x80) {
-      out += ch;
-    } else if (byte < 0xA0) {
-      const char16_t cp = kCp1252High[byte - 0x80];
-      append_utf8(out, cp != 0 ? cp : kReplacement);
-    } else {
-      append_utf8(out, byte);
+      if (keep_layout && is_layout(byte)) out += ch;
+      continue;
     }
+    if (byte < 0x80) {
+      out += ch;
+      continue;
+    }
+    const char32_t cp = byte < 0xA0 ? kCp1252High[byte - 0x80] : byte;
+    if (charset == Charset::utf8) {
+      append_utf8(out, cp != 0 ? cp : kReplacement);
+    } else if (charset == Charset::latin1 && byte >= 0xA0) {
+      out += ch;
+    } else {
+      out += ascii_substitute(cp);
+    }
+  }
+  return out;
+}
+
+// A name from the system, its bytes as they are but for control characters, which could
+// command the terminal: C0 and DEL always, and the C1 bytes where a terminal not in UTF-8 would
+// take them as commands.
+std::string clean_name(std::string_view name, Charset charset) {
+  std::string out;
+  out.reserve(name.size());
+  for (const char ch : name) {
+    const auto byte = static_cast<unsigned char>(ch);
+    if (byte < 0x20 || byte == 0x7F) continue;
+    if (charset != Charset::utf8 && byte >= 0x80 && byte < 0xA0) continue;
+    out += ch;
   }
   return out;
 }
@@ -270,20 +337,22 @@ class TerminalConsole final : public Console {
   TerminalConsole(const TerminalConsole&) = delete;
   TerminalConsole& operator=(const TerminalConsole&) = delete;
 
-  void set_title(std::string_view title) override;
+  void set_title(std::string_view name, std::string_view text) override;
   void move_window(int x, int y) override;
   void clear() override;
   void bring_to_front() override;
   void set_colour(int colour) override;
   int colour() const override { return colour_; }
   void print_text(std::string_view text) override;
+  void print_name(std::string_view name) override;
   void new_line() override;
   int read_key() override;
   void wait_key() override;
   void beep(int pause_ms) override;
 
  private:
-  // next_key's answer for an escape sequence (an arrow or function key) read and dropped.
+  // next_key's answer for a key without a character code, read and dropped: an escape
+  // sequence (an arrow or function key) or Alt+key.
   static constexpr int kSequence = -2;
 
   int next_key();
@@ -296,9 +365,12 @@ class TerminalConsole final : public Console {
   bool out_is_tty_;
   bool smart_;  // escape sequences are understood
   bool owner_;  // this console saves and restores the terminal
+  // The program's text goes to a terminal in the characters its locale can show; to a file or
+  // pipe always as UTF-8, so a log reads the same in any editor.
+  Charset charset_ = Charset::utf8;
   std::string_view line_end_ = "\n";
   int colour_ = -1;
-  int pushed_back_ = -1;  // a byte read past a lone Escape, next in line
+  int pushed_back_ = -1;  // a byte read past a broken escape sequence, next in line
   bool input_ended_ = false;
 };
 
@@ -311,6 +383,7 @@ TerminalConsole::TerminalConsole(int in_fd, int out_fd)
       owner_(false) {
   const char* term = ::getenv("TERM");
   smart_ = out_is_tty_ && term != nullptr && *term != '\0' && ::strcmp(term, "dumb") != 0;
+  if (out_is_tty_) charset_ = terminal_charset();
 
   termios out_mode{};
   if (out_is_tty_ && ::tcgetattr(out_fd, &out_mode) == 0) {
@@ -352,10 +425,11 @@ TerminalConsole::~TerminalConsole() {
   g_terminal_claimed = false;
 }
 
-void TerminalConsole::set_title(std::string_view title) {
+void TerminalConsole::set_title(std::string_view name, std::string_view text) {
   if (!smart_) return;
   std::string osc = "\x1b]0;";
-  osc += to_utf8(title, false);
+  osc += clean_name(name, charset_);
+  osc += convert_text(text, false, charset_);
   osc += '\a';
   write_out(osc);
 }
@@ -392,7 +466,11 @@ void TerminalConsole::set_colour(int colour) {
 }
 
 void TerminalConsole::print_text(std::string_view text) {
-  write_out(to_utf8(text, true));
+  write_out(convert_text(text, true, charset_));
+}
+
+void TerminalConsole::print_name(std::string_view name) {
+  write_out(clean_name(name, charset_));
 }
 
 void TerminalConsole::new_line() {
@@ -437,10 +515,9 @@ int TerminalConsole::next_key() {
     read_byte(kEscapeWaitMs);
     return kSequence;
   }
-  if (second != '[') {
-    pushed_back_ = second;  // Escape then another key (or Alt+key): both count
-    return 27;
-  }
+  // Escape with a byte close behind it is one key: Alt+key (or Alt+Escape), or pasted text.
+  // Only an Escape alone ends the search.
+  if (second != '[') return kSequence;
   // CSI: parameter and intermediate bytes up to a final byte in 0x40..0x7E. The Linux console
   // sends F1..F5 as ESC [ [ A..E, whose '[' is no final byte here.
   bool first = true;

@@ -39,11 +39,11 @@ std::string cp1252_from_wide(std::wstring_view text) {
 }
 
 std::wstring wide_path(std::string_view path) {
-  return to_wide(CP_ACP, path);
+  return to_wide(CP_UTF8, path);
 }
 
 std::string narrow_path(std::wstring_view path) {
-  return to_narrow(CP_ACP, path);
+  return to_narrow(CP_UTF8, path);
 }
 
 std::string system_reason(unsigned long error) {
@@ -61,7 +61,7 @@ std::string system_reason(unsigned long error) {
     text.pop_back();
   }
   if (text.empty()) return "system error " + std::to_string(error);
-  return cp1252_from_wide(text);
+  return narrow_path(text);
 }
 
 }  // namespace lyap

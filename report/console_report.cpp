@@ -13,16 +13,16 @@ void console_print_number(Console& console, long double value) {
 void report_write_failure(Console& console, std::string_view file, std::string_view reason) {
   const int before = console.colour();
   console.set_colour(colour_warning);
-  std::string line(file);
-  line += ": ";
-  line += reason;
-  console.print_text(line);
+  console.print_name(file);
+  console.print_text(": ");
+  console.print_name(reason);
   console.new_line();
   console.set_colour(before);
 }
 
-void report_line(Console& console, std::string_view text) {
+void report_line(Console& console, std::string_view text, std::string_view name) {
   console.print_text(text);
+  if (!name.empty()) console.print_name(name);
   console.new_line();
 }
 

@@ -17,10 +17,12 @@ inline constexpr int colour_warning = 12;     // light red
 
 void console_print_number(Console& console, long double value);  // number_text of the value
 
-// One line "file: reason" in light red; the colour in force before comes back after it.
+// One line "file: reason" in light red; the colour in force before comes back after it. The
+// file's name and the reason are the system's text (ASCII words of the program's own may be
+// part of the reason).
 void report_write_failure(Console& console, std::string_view file, std::string_view reason);
-// One line of text in the colour in force.
-void report_line(Console& console, std::string_view text);
+// One line of the program's text, then a name from the system, in the colour in force.
+void report_line(Console& console, std::string_view text, std::string_view name = {});
 
 // The end code of a failed trial as one yellow digit, no line end.
 void report_failure(Console& console, long step);

@@ -158,11 +158,10 @@ long double read_number(std::FILE* file) {
 
 WriteOutcome start_progress_file(const std::string& path, long max_digit_sum, RunClock& clock,
                                  Clock& time) {
-  const LockedFile file = open_locked(path, OpenMode::truncate);
-  std::string failure = write_once(file, progress_record(0, max_digit_sum));
+  WriteOutcome written = replace_file(path, progress_record(0, max_digit_sum));
   clock.last_timer = rounded_seconds(time.monotonic_s());
   clock.elapsed_s = 0;
-  return outcome_of(std::move(failure));
+  return written;
 }
 
 WriteOutcome append_progress(const std::string& path, long max_digit_sum, RunClock& clock,

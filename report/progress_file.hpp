@@ -21,7 +21,8 @@ struct RunClock {
   long long elapsed_s = 0;   // run time at the last record
 };
 
-// Truncates the file, writes the record (0, max_digit_sum), then marks the clock.
+// Replaces the file (whatever lay under its name but a folder) by one holding the record
+// (0, max_digit_sum), then marks the clock.
 WriteOutcome start_progress_file(const std::string& path, long max_digit_sum, RunClock& clock,
                                  Clock& time);
 // Advances the run clock and appends the record (elapsed_s, max_digit_sum). The clock

@@ -1,6 +1,7 @@
 #include "report/results_file.hpp"
 
 #include <array>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <utility>
@@ -25,12 +26,19 @@ std::string parameter_mask(std::string_view zeros_str) {
   return mask;
 }
 
+struct Scan {
+  bool found = false;      // a line begins with the key
+  bool open_line = false;  // the file's last line has no CR LF
+};
+
 // Streams the file once and tells whether any line begins with `key`. Only the first
 // key.size() bytes of a line are compared and the rest is skipped as it passes, so a line of
 // any length costs no memory.
-bool any_line_starts_with(const LockedFile& file, std::string_view key) {
+Scan scan_lines(const LockedFile& file, std::string_view key) {
   std::array<char, 65536> buffer;
   bool found = false;
+  std::uintmax_t size = 0;
+  char last = 0, before_last = 0;
   std::size_t column = 0;  // bytes of the current line seen so far
   bool matching = true;    // the current line agrees with the key so far
   bool after_cr = false;   // a LF here belongs to the CR before it
@@ -42,6 +50,9 @@ bool any_line_starts_with(const LockedFile& file, std::string_view key) {
   for (;;) {
     const std::size_t got = read_some(file, buffer.data(), buffer.size());
     if (got == 0) break;
+    size += got;
+    before_last = got > 1 ? buffer[got - 2] : last;
+    last = buffer[got - 1];
     for (std::size_t i = 0; i < got; ++i) {
       const char byte = buffer[i];
       if (after_cr) {
@@ -60,7 +71,7 @@ bool any_line_starts_with(const LockedFile& file, std::string_view key) {
     }
   }
   end_line();
-  return found;
+  return {found, size > 0 && !(before_last == carriage_return && last == line_feed)};
 }
 
 }  // namespace
@@ -81,19 +92,22 @@ ResultsStart start_results_file(const std::string& base_name) {
   const std::string path = base_name + ".txt";
   ResultsStart start;
   const FileFacts facts = look_at_file(path);
-  if (facts.exists && facts.regular && facts.size > 0) {
-    // The earlier run's finds move aside under a name of their own before the file is emptied.
-    // Should that fail, the file stays as it is and the run adds to it.
-    std::string failure;
+  // Earlier finds, and whatever else lies under the name but a folder, move aside before the
+  // file is emptied: a link moves itself, so nothing is written through it.
+  if (facts.exists && !facts.folder && (!facts.regular || facts.size > 0)) {
     for (int copy = 1;; ++copy) {
       const std::string name = kept_results_name(base_name, facts.modified, copy);
+      std::string failure;
       const Move move = move_file_keeping_target(path, name, failure);
       if (move == Move::moved) {
         start.kept_as = name;
         break;
       }
       if (move == Move::failed || copy == max_kept_copies) {
-        start.created = {WriteOutcome::failed, failure.empty() ? "no free name" : failure};
+        start.not_kept = failure.empty() ? "no free name" : failure;
+        // The earlier results stay, and new finds go after them: the file is opened as for
+        // a find, to tell whether that will work.
+        start.created = outcome_of(open_locked(path, OpenMode::append).failure);
         return start;
       }
     }
@@ -135,13 +149,18 @@ std::string result_line(const TrialOutcome& found, long max_digit_sum, std::stri
 WriteOutcome append_result(const std::string& path, const TrialOutcome& found, long max_digit_sum,
                            std::string_view zeros_str, long double invariant_end) {
   const std::string key = result_key(found.p, max_digit_sum, zeros_str);
+  Scan scan;
   {
     // A file that cannot be read (missing, or held by another program) holds no match.
     const LockedFile file = open_locked(path, OpenMode::read);
-    if (file.is_open() && any_line_starts_with(file, key)) return {};
+    if (file.is_open()) scan = scan_lines(file, key);
+    if (scan.found) return {};
   }
+  std::string line = result_line(found, max_digit_sum, zeros_str, invariant_end);
+  // The foreign text keeps its line; the find gets its own. One write, so it stays whole.
+  if (scan.open_line) line.insert(0, "\r\n");
   const LockedFile file = open_locked(path, OpenMode::append);
-  return outcome_of(write_once(file, result_line(found, max_digit_sum, zeros_str, invariant_end)));
+  return outcome_of(write_once(file, line));
 }
 
 }  // namespace lyap

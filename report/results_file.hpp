@@ -12,20 +12,25 @@ namespace lyap {
 
 struct ResultsStart {
   std::string kept_as;   // where the earlier results went; empty when there were none
-  WriteOutcome created;  // the empty results file
+  std::string not_kept;  // why earlier results could not be kept aside; they stay in the file
+  WriteOutcome created;  // the results file, ready for finds
 };
 // The results file base_name.txt, empty at the start of a run. When it held anything, that is
 // first kept beside it as base_name-yyyy-mm-dd-hhmmss.txt, from its modification time (with
-// -2, -3, ... after the time when that name is taken). If it cannot be kept, the file is left
-// as it is and reported as not created.
+// -2, -3, ... after the time when that name is taken). So is anything under the name that is
+// not a regular file or a folder (a link moves itself, what it points to is left alone), and a
+// new regular file takes its place. If earlier results cannot be kept, they stay as they are
+// and new finds follow them.
 ResultsStart start_results_file(const std::string& base_name);
 // The name under which start_results_file keeps earlier results (copy 1 has no number).
 std::string kept_results_name(const std::string& base_name, const LocalTime& modified, int copy);
 inline constexpr int max_kept_copies = 1000;
 
 // Appends the result line unless a line of the file already begins with its key (index list,
-// complexity and parameters): then it writes nothing (skipped). Opened under an exclusive lock
-// taken without waiting; a file that cannot be opened is not written (failed).
+// complexity and parameters): then it writes nothing (skipped). When the file's last line has
+// no line end (text added by hand or by another program), the line starts with one, so every
+// find starts a line of its own. Opened under an exclusive lock taken without waiting; a file
+// that cannot be opened is not written (failed).
 WriteOutcome append_result(const std::string& path, const TrialOutcome& found, long max_digit_sum,
                            std::string_view zeros_str, long double invariant_end);
 

@@ -21,13 +21,14 @@ struct ConsoleCall {
     bring_to_front,
     set_colour,
     print_text,
+    print_name,
     new_line,
     read_key,
     wait_key,
     beep
   };
   Kind kind;
-  std::string text;  // set_title, print_text
+  std::string text;  // set_title (the name and the text joined), print_text, print_name
   int a = 0;         // move_window x, set_colour colour, beep pause, read_key result
   int b = 0;         // move_window y
   int colour = 7;    // the colour in force when the call was made
@@ -39,7 +40,9 @@ class RecordingConsole : public Console {
   std::deque<int> keys;  // read_key and wait_key take keys from the front
   int current = 7;       // the console starts light grey, as a terminal does
 
-  void set_title(std::string_view title) override { add(ConsoleCall::set_title, title); }
+  void set_title(std::string_view name, std::string_view text) override {
+    add(ConsoleCall::set_title, std::string(name) + std::string(text));
+  }
   void move_window(int x, int y) override { add(ConsoleCall::move_window, {}, x, y); }
   void clear() override { add(ConsoleCall::clear); }
   void bring_to_front() override { add(ConsoleCall::bring_to_front); }
@@ -49,6 +52,7 @@ class RecordingConsole : public Console {
   }
   int colour() const override { return current; }
   void print_text(std::string_view text) override { add(ConsoleCall::print_text, text); }
+  void print_name(std::string_view name) override { add(ConsoleCall::print_name, name); }
   void new_line() override { add(ConsoleCall::new_line); }
   int read_key() override {
     int key = -1;
@@ -65,11 +69,12 @@ class RecordingConsole : public Console {
   }
   void beep(int pause_ms) override { add(ConsoleCall::beep, {}, pause_ms); }
 
-  // The texts printed, one item per print_text call.
+  // The texts printed, one item per print_text or print_name call.
   std::vector<std::string> printed() const {
     std::vector<std::string> items;
     for (const ConsoleCall& call : calls) {
-      if (call.kind == ConsoleCall::print_text) items.push_back(call.text);
+      if (call.kind == ConsoleCall::print_text || call.kind == ConsoleCall::print_name)
+        items.push_back(call.text);
     }
     return items;
   }
@@ -78,11 +83,12 @@ class RecordingConsole : public Console {
     for (const ConsoleCall& call : calls) n += call.kind == kind;
     return n;
   }
-  // The screen as lines of text: print_text items joined, "\n" for each new_line.
+  // The screen as lines of text: printed items joined, "\n" for each new_line.
   std::string screen() const {
     std::string text;
     for (const ConsoleCall& call : calls) {
-      if (call.kind == ConsoleCall::print_text) text += call.text;
+      if (call.kind == ConsoleCall::print_text || call.kind == ConsoleCall::print_name)
+        text += call.text;
       if (call.kind == ConsoleCall::new_line) text += '\n';
     }
     return text;

@@ -93,15 +93,17 @@ TEST(Win32Process, FolderLockIsHeldOnceWhateverTheFolderIsCalled) {
   testing::ScratchDir scratch;
   ASSERT_TRUE(scratch.ok());
   const std::string folder = scratch.path().string();
-  ASSERT_EQ(lock_folder(folder), FolderLock::held);
+  std::string reason;
+  ASSERT_EQ(lock_folder(folder, reason), FolderLock::held);
   // The same folder by another spelling: other case, a trailing separator, a detour.
   std::string upper = folder;
   CharUpperBuffA(upper.data(), static_cast<DWORD>(upper.size()));
   for (const std::string& name :
        {folder, upper, folder + "\\", folder + "\\..\\" + scratch.path().filename().string()}) {
-    EXPECT_EQ(lock_folder(name), FolderLock::taken) << name;
+    EXPECT_EQ(lock_folder(name, reason), FolderLock::taken) << name;
   }
-  EXPECT_EQ(lock_folder(scratch.file("no such folder")), FolderLock::unavailable);
+  EXPECT_EQ(lock_folder(scratch.file("no such folder"), reason), FolderLock::unavailable);
+  EXPECT_FALSE(reason.empty());
   EXPECT_GE(usable_processors(), 1);
 }
 

@@ -300,14 +300,18 @@ TEST_F(ResultsFile, FullDiskLeavesNoHalfLine) {
   EXPECT_EQ(read().size(), 2 * before.size());
 }
 
-TEST_F(ResultsFile, FifoUnderTheNameDoesNotBlock) {
+TEST_F(ResultsFile, FifoUnderTheNameDoesNotBlockAndMovesAside) {
   const lyap::testing::Deadline deadline;
   ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0);
-  append(example_p, "00");  // would hang forever if opened as a plain file
-  lyap::start_results_file(base);
+  EXPECT_EQ(append(example_p, "00").reason, "not a regular file");  // would hang if opened
+  const lyap::ResultsStart start = lyap::start_results_file(base);
+  EXPECT_EQ(start.created.kind, lyap::WriteOutcome::written);
   struct stat info {};
-  ASSERT_EQ(::stat(path.c_str(), &info), 0);
+  ASSERT_EQ(::lstat(start.kept_as.c_str(), &info), 0);
   EXPECT_TRUE(S_ISFIFO(info.st_mode));
+  ASSERT_EQ(::lstat(path.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISREG(info.st_mode));
+  EXPECT_EQ(info.st_size, 0);
 }
 
 TEST_F(ResultsFile, ReadOnlyDirectoryIsReportedAndKeepsEverything) {

@@ -95,10 +95,10 @@ TEST_F(RunTest, StartUpEmptiesResultsAndWritesTheFirstProgressRecord) {
   EXPECT_EQ(read_file(base + ".txt"), "");
   // The earlier results are kept beside it, and the console says where.
   const std::vector<std::string> printed = console.printed();
-  ASSERT_FALSE(printed.empty());
-  const std::string notice = "Earlier results kept in " + base + "-";
-  ASSERT_EQ(printed[0].substr(0, notice.size()), notice);
-  EXPECT_EQ(read_file(printed[0].substr(notice.size() - base.size() - 1)), "old results\r\n");
+  ASSERT_GE(printed.size(), 2u);
+  EXPECT_EQ(printed[0], "Earlier results kept in ");
+  ASSERT_EQ(printed[1].substr(0, base.size() + 1), base + "-");
+  EXPECT_EQ(read_file(printed[1]), "old results\r\n");
   EXPECT_EQ(read_file(base + ".dat"), " 0" + std::string(13, ' ') + "25 \r\n");
   EXPECT_EQ(state->max_digit_sum, 25);
   EXPECT_EQ(state->clock.last_timer, 1000);
@@ -108,7 +108,7 @@ TEST_F(RunTest, StartUpEmptiesResultsAndWritesTheFirstProgressRecord) {
   }
   for (int i = 1; i <= n_params; ++i) EXPECT_EQ(state->p_decimals[i], 2);
   // The console is titled, moved beside the window, cleared, and brought back to the front.
-  ASSERT_GE(console.calls.size(), 6u);
+  ASSERT_GE(console.calls.size(), 7u);
   EXPECT_EQ(console.calls[0].kind, ConsoleCall::set_title);
   EXPECT_EQ(console.calls[0].text, base);
   EXPECT_EQ(console.calls[1].kind, ConsoleCall::move_window);
@@ -116,8 +116,9 @@ TEST_F(RunTest, StartUpEmptiesResultsAndWritesTheFirstProgressRecord) {
   EXPECT_EQ(console.calls[1].b, 0);
   EXPECT_EQ(console.calls[2].kind, ConsoleCall::clear);
   EXPECT_EQ(console.calls[3].kind, ConsoleCall::print_text);
-  EXPECT_EQ(console.calls[4].kind, ConsoleCall::new_line);
-  EXPECT_EQ(console.calls[5].kind, ConsoleCall::bring_to_front);
+  EXPECT_EQ(console.calls[4].kind, ConsoleCall::print_name);
+  EXPECT_EQ(console.calls[5].kind, ConsoleCall::new_line);
+  EXPECT_EQ(console.calls[6].kind, ConsoleCall::bring_to_front);
   EXPECT_EQ(env->canvas.width, 440);
   EXPECT_EQ(env->canvas.height, 424);
   EXPECT_EQ(env->canvas.foreground, black);
@@ -283,22 +284,26 @@ TEST_F(RunTest, FailedWritesAreSaidOncePerFileUntilAWriteWorks) {
   EXPECT_EQ(state->n_found, 4);
   EXPECT_EQ(state->trial_no, 6);
 
+  // Each warning is one whole line in light red ("file: reason"), after which the colour in
+  // force before comes back.
   std::vector<std::string> warnings;
-  int trials_before_first_warning = -1;
   int reads = 0;
   for (std::size_t i = 0; i < console.calls.size(); ++i) {
     const ConsoleCall& call = console.calls[i];
     if (call.kind == ConsoleCall::read_key) ++reads;
-    if (call.kind != ConsoleCall::print_text || call.colour != 12) continue;
-    if (trials_before_first_warning < 0) trials_before_first_warning = reads;
-    warnings.push_back(std::to_string(reads) + " " + call.text.substr(folder.size() + 1));
-    // One whole line, and the colour in force before comes back.
-    ASSERT_LT(i + 2, console.calls.size());
-    EXPECT_EQ(console.calls[i + 1].kind, ConsoleCall::new_line);
-    EXPECT_EQ(console.calls[i + 2].kind, ConsoleCall::set_colour);
-    ASSERT_GE(i, 2u);
-    EXPECT_EQ(console.calls[i - 1].a, 12);
-    EXPECT_EQ(console.calls[i + 2].a, console.calls[i - 2].colour);
+    if (call.kind != ConsoleCall::set_colour || call.a != 12) continue;
+    ASSERT_GT(i, 0u);
+    const int before = console.calls[i - 1].colour;
+    std::string line;
+    std::size_t j = i + 1;
+    for (; j < console.calls.size() && console.calls[j].kind != ConsoleCall::new_line; ++j) {
+      EXPECT_EQ(console.calls[j].colour, 12);
+      line += console.calls[j].text;
+    }
+    ASSERT_LT(j + 1, console.calls.size());
+    EXPECT_EQ(console.calls[j + 1].kind, ConsoleCall::set_colour);
+    EXPECT_EQ(console.calls[j + 1].a, before);
+    warnings.push_back(std::to_string(reads) + " " + line.substr(folder.size() + 1));
   }
   // The system's words for a missing folder, from the file operations themselves.
   const std::string gone = ": " + open_locked(folder + "/probe", OpenMode::append).failure;

@@ -15,13 +15,16 @@ using namespace lyap;
 class QuickBeeps final : public Console {
  public:
   explicit QuickBeeps(Console& inner) : inner_(inner) {}
-  void set_title(std::string_view title) override { inner_.set_title(title); }
+  void set_title(std::string_view name, std::string_view text) override {
+    inner_.set_title(name, text);
+  }
   void move_window(int x, int y) override { inner_.move_window(x, y); }
   void clear() override { inner_.clear(); }
   void bring_to_front() override { inner_.bring_to_front(); }
   void set_colour(int colour) override { inner_.set_colour(colour); }
   int colour() const override { return inner_.colour(); }
   void print_text(std::string_view text) override { inner_.print_text(text); }
+  void print_name(std::string_view name) override { inner_.print_name(name); }
   void new_line() override { inner_.new_line(); }
   int read_key() override { return inner_.read_key(); }
   void wait_key() override { inner_.wait_key(); }

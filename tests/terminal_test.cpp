@@ -132,28 +132,30 @@ struct Pipe {
   int fds[2] = {-1, -1};
 };
 
-// TERM as a test needs it, put back afterwards.
-class ScopedTerm {
+// An environment variable (TERM, the locale) as a test needs it, put back afterwards; null
+// unsets it.
+class ScopedEnv {
  public:
-  explicit ScopedTerm(const char* value) {
-    if (const char* old = ::getenv("TERM")) old_ = old;
+  ScopedEnv(const char* name, const char* value) : name_(name) {
+    if (const char* old = ::getenv(name)) old_ = old;
     if (value != nullptr) {
-      ::setenv("TERM", value, 1);
+      ::setenv(name, value, 1);
     } else {
-      ::unsetenv("TERM");
+      ::unsetenv(name);
     }
   }
-  ~ScopedTerm() {
+  ~ScopedEnv() {
     if (old_) {
-      ::setenv("TERM", old_->c_str(), 1);
+      ::setenv(name_, old_->c_str(), 1);
     } else {
-      ::unsetenv("TERM");
+      ::unsetenv(name_);
     }
   }
-  ScopedTerm(const ScopedTerm&) = delete;
-  ScopedTerm& operator=(const ScopedTerm&) = delete;
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
 
  private:
+  const char* name_;
   std::optional<std::string> old_;
 };
 
@@ -195,9 +197,11 @@ std::vector<int> keys_until_none(Console& console) {
   return keys;
 }
 
-// Every test here talks to a terminal, a pipe or a child that could leave it waiting.
+// Every test here talks to a terminal, a pipe or a child that could leave it waiting. The
+// terminal's locale is UTF-8 unless a test says otherwise.
 class TerminalConsole : public ::testing::Test {
   testing::Deadline deadline_;
+  ScopedEnv locale_{"LC_ALL", "C.UTF-8"};
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -241,8 +245,15 @@ const KeyCase kKeyCases[] = {
     {"plain key", "x", {'x'}},
     {"two keys", "ab", {'a', 'b'}},
     {"lone Escape", "\x1b", {27}},
-    {"two Escapes", "\x1b\x1b", {27, 27}},
-    {"Escape then a key", "\x1bq", {27, 'q'}},
+    // Whatever arrives together with an Escape makes one key without a character: Alt+key,
+    // Alt+Escape, pasted text. Only a lone Escape ends a search.
+    {"Alt+Escape", "\x1b\x1b", {}},
+    {"Alt+key", "\x1bq", {}},
+    {"Alt+key then key", "\x1bqx", {'x'}},
+    {"pasted text with an Escape",
+     "ab\x1b"
+     "cd",
+     {'a', 'b', 'd'}},
     {"arrow up", "\x1b[A", {}},
     {"arrow then key", "\x1b[Ax", {'x'}},
     {"function key with parameters", "\x1b[15;2~z", {'z'}},
@@ -306,6 +317,7 @@ TEST_F(TerminalConsole, WaitKeyTakesExactlyOneKeyPress) {
   const Case cases[] = {
       {"letter", "ab", {'b'}},
       {"arrow", "\x1b[Bc", {'c'}},
+      {"Alt+key", "\x1bxy", {'y'}},
       {"Escape", "\x1b", {}},
   };
   for (const Case& c : cases) {
@@ -325,7 +337,7 @@ TEST_F(TerminalConsole, ConsoleColoursAsAnsiForegrounds) {
   // Console colours are blue = 1, green = 2, red = 4, bright = 8.
   const char* expected[16] = {"30", "34", "32", "36", "31", "35", "33", "37",
                               "90", "94", "92", "96", "91", "95", "93", "97"};
-  ScopedTerm term("xterm-256color");
+  ScopedEnv term("TERM", "xterm-256color");
   Pty pty;
   auto console = open_terminal_console(pty.slave(), pty.slave());
   std::string wanted;
@@ -339,10 +351,10 @@ TEST_F(TerminalConsole, ConsoleColoursAsAnsiForegrounds) {
 }
 
 TEST_F(TerminalConsole, SmartTerminalGetsEscapesAndUtf8) {
-  ScopedTerm term("xterm");
+  ScopedEnv term("TERM", "xterm");
   Pty pty;
   auto console = open_terminal_console(pty.slave(), pty.slave());
-  console->set_title("lyap\xf1");
+  console->set_title("lyap", "\xf1");
   console->clear();
   console->set_colour(14);
   console->print_text("3");
@@ -384,12 +396,12 @@ TEST_F(TerminalConsole, PlainOutputHasNoEscapes) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ScopedTerm term(c.term);
+    ScopedEnv term("TERM", c.term);
     Pty pty;
     OutputFile file;
     const int out = c.to_file ? file.fd() : pty.slave();
     auto console = open_terminal_console(pty.slave(), out);
-    console->set_title("title");
+    console->set_title("title", "");
     console->clear();
     console->set_colour(14);
     console->print_text("3");
@@ -402,6 +414,51 @@ TEST_F(TerminalConsole, PlainOutputHasNoEscapes) {
     console.reset();
     EXPECT_EQ(c.to_file ? file.contents() : read_until(pty.master(), "END"), c.expected);
   }
+}
+
+// The program's text in what the terminal's locale can show; names from the system as they
+// are, whatever the locale, but for control characters.
+TEST_F(TerminalConsole, TextFollowsTheLocaleAndNamesStayAsTheSystemGaveThem) {
+  struct Case {
+    const char* lc_all;
+    const char* lang;
+    std::string_view text;  // what print_text("\xf1\xb7") shows
+  };
+  const Case cases[] = {
+      {"C.UTF-8", nullptr, "\xc3\xb1\xc2\xb7"},
+      {nullptr, "de_DE.utf8", "\xc3\xb1\xc2\xb7"},
+      {"fr_FR.ISO-8859-15@euro", nullptr, "\xf1\xb7"},
+      {"C", "de_DE.UTF-8", "n-"},  // LC_ALL comes first
+      {nullptr, nullptr, "n-"},
+  };
+  const std::string_view name = "\xc3\x9cn\xc3\xaf dir\x1b[2J\x07";  // "Ünï dir", then commands
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.lc_all != nullptr ? c.lc_all : c.lang != nullptr ? c.lang : "no locale");
+    ScopedEnv term("TERM", "xterm");
+    ScopedEnv lc_all("LC_ALL", c.lc_all);
+    ScopedEnv lc_ctype("LC_CTYPE", nullptr);
+    ScopedEnv lang("LANG", c.lang);
+    Pty pty;
+    auto console = open_terminal_console(pty.slave(), pty.slave());
+    console->set_title(name, "\xf1");
+    console->print_name(name);
+    console->print_text("\xf1\xb7");
+    console->print_text("END");
+    // Not in UTF-8, a terminal takes the bytes 0x80..0x9F as commands (0x9C ends a title).
+    const bool utf8 = c.text.size() == 4;
+    const std::string clean_name = utf8 ? "\xc3\x9cn\xc3\xaf dir[2J" : "\xc3n\xc3\xaf dir[2J";
+    EXPECT_EQ(read_until(pty.master(), "END"),
+              "\x1b]0;" + clean_name + std::string(c.text.substr(0, c.text.size() / 2)) + "\a" +
+                  clean_name + std::string(c.text) + "END");
+  }
+  // A log file gets UTF-8 whatever the locale says.
+  ScopedEnv lc_all("LC_ALL", "C");
+  OutputFile file;
+  Pipe in;
+  auto console = open_terminal_console(in.read_end(), file.fd());
+  console->print_text("\xf1");
+  console->print_name("\xc3\x9c");
+  EXPECT_EQ(file.contents(), "\xc3\xb1\xc3\x9c");
 }
 
 TEST_F(TerminalConsole, WindowsTextBecomesUtf8) {
@@ -545,7 +602,7 @@ TEST_F(TerminalConsole, TerminalRestoredOnEveryWayOut) {
       // Started under nohup: the hangup stays ignored and the program runs on.
       {"hangup ignored", Ending::hangup_under_nohup, 0},
   };
-  ScopedTerm term("xterm");
+  ScopedEnv term("TERM", "xterm");
   for (const EndingCase& c : cases) {
     SCOPED_TRACE(c.name);
     Pty pty;
@@ -608,7 +665,7 @@ TEST_F(TerminalConsole, TerminalRestoredOnEveryWayOut) {
 // raw keyboard and colour once continued. Stopping needs job control, so the child becomes a
 // session leader on the pty and runs the console in a grandchild, its foreground job.
 TEST_F(TerminalConsole, StopAndContinue) {
-  ScopedTerm term("xterm");
+  ScopedEnv term("TERM", "xterm");
   Pty pty;
   Pipe report;
   Pipe commands;
