@@ -9,12 +9,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <sys/file.h>
+#include <sys/stat.h>
+
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include "pty_session.hpp"
 #include "scratch.hpp"
@@ -155,6 +159,266 @@ TEST(EndToEnd, UnwritableFolderIsSaidAloud) {
   ASSERT_TRUE(session.wait_for([&] { return session.exited(status); }, std::chrono::seconds(30)));
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Hostile folders and stray keys, each met by the test search (a find at every other trial) on
+// a terminal of its own.
+
+std::size_t lines_of(const fs::path& file) {
+  const std::string text = read_file(file);
+  std::size_t n = 0;
+  for (std::size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at + 2))
+    ++n;
+  return n;
+}
+
+bool is_link(const fs::path& path) {
+  std::error_code error;
+  return fs::is_symlink(fs::symlink_status(path, error));
+}
+
+// The names in the folder that begin with `prefix`.
+std::vector<std::string> named(const fs::path& dir, const std::string& prefix) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind(prefix, 0) == 0) names.push_back(name);
+  }
+  return names;
+}
+
+// Escape alone ends the search; `last_key` is the key the end of run waits for.
+void end_with_escape(Session& session, const std::string& last_key = "x") {
+  session.send("\x1b");
+  ASSERT_TRUE(
+      session.wait_for([&] { return session.output().find("Trials =") != std::string::npos; },
+                       std::chrono::seconds(120)))
+      << session.output();
+  session.send(last_key);
+  int status = 0;
+  ASSERT_TRUE(session.wait_for([&] { return session.exited(status); }, std::chrono::seconds(60)))
+      << session.output();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+void wait_for_finds(Session& session, const fs::path& results, std::size_t finds) {
+  ASSERT_TRUE(
+      session.wait_for([&] { return lines_of(results) >= finds; }, std::chrono::seconds(60)))
+      << session.output();
+}
+
+struct HostileCase {
+  const char* name;
+  const char* exe = "lyapsearch";
+  const char* program = LYAPSEARCH_SEARCH_TARGET;
+  bool unprivileged = false;  // run as nobody when the test runs as root
+  // Before the search starts: the folder, and a folder beside it that the search must not
+  // touch.
+  std::function<void(const fs::path& dir, const fs::path& outside)> prepare = {};
+  // What happens while it runs; by default two finds, then Escape and a last key.
+  std::function<void(Session&, const fs::path& dir)> drive = {};
+  std::function<void(const fs::path& dir, const fs::path& outside, const std::string& console)>
+      check = {};
+};
+
+void two_finds_then_escape(Session& session, const fs::path& dir) {
+  wait_for_finds(session, dir / "lyapsearch.txt", 2);
+  end_with_escape(session);
+}
+
+// The bitmap of the end-of-run picture, a regular file of the program's own.
+void bitmap_is_whole(const fs::path& dir) {
+  EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir / "lyapsearch.bmp")));
+  EXPECT_EQ(fs::file_size(dir / "lyapsearch.bmp"), 559734u);
+  EXPECT_FALSE(fs::exists(fs::symlink_status(dir / "lyapsearch.bmp.tmp")));
+}
+
+const HostileCase kHostileCases[] = {
+    {.name = "FIFO under the bitmap's name",
+     .prepare =
+         [](const fs::path& dir, const fs::path&) {
+           ASSERT_EQ(mkfifo((dir / "lyapsearch.bmp").c_str(), 0644), 0);
+         },
+     .drive = two_finds_then_escape,
+     .check = [](const fs::path& dir, const fs::path&,
+                 const std::string&) { bitmap_is_whole(dir); }},
+    {.name = "link under the bitmap's name",
+     .prepare =
+         [](const fs::path& dir, const fs::path& outside) {
+           fs::create_symlink(outside / "victim", dir / "lyapsearch.bmp");
+         },
+     .drive = two_finds_then_escape,
+     .check =
+         [](const fs::path& dir, const fs::path& outside, const std::string&) {
+           EXPECT_EQ(read_file(outside / "victim"), "someone else's file\n");
+           bitmap_is_whole(dir);
+         }},
+    {.name = "link under the progress file's name",
+     .prepare =
+         [](const fs::path& dir, const fs::path& outside) {
+           fs::create_symlink(outside / "victim", dir / "lyapsearch.dat");
+         },
+     .drive =
+         [](Session& session, const fs::path& dir) {
+           wait_for_finds(session, dir / "lyapsearch.txt", 2);
+           session.hang_up();  // a search left unfinished keeps its progress file
+           int status = 0;
+           ASSERT_TRUE(
+               session.wait_for([&] { return session.exited(status); }, std::chrono::seconds(60)));
+         },
+     .check =
+         [](const fs::path& dir, const fs::path& outside, const std::string&) {
+           EXPECT_EQ(read_file(outside / "victim"), "someone else's file\n");
+           EXPECT_FALSE(is_link(dir / "lyapsearch.dat"));
+           EXPECT_EQ(read_file(dir / "lyapsearch.dat").substr(0, first_record.size()),
+                     first_record);
+         }},
+    {.name = "link under the results name",
+     .prepare =
+         [](const fs::path& dir, const fs::path& outside) {
+           fs::create_symlink(outside / "empty", dir / "lyapsearch.txt");
+         },
+     .drive = two_finds_then_escape,
+     .check =
+         [](const fs::path& dir, const fs::path& outside, const std::string& console) {
+           EXPECT_EQ(read_file(outside / "empty"), "");
+           // The link itself was kept aside like earlier results, and said so.
+           const std::vector<std::string> kept = named(dir, "lyapsearch-");
+           ASSERT_EQ(kept.size(), 1u);
+           EXPECT_EQ(fs::read_symlink(dir / kept[0]), outside / "empty");
+           EXPECT_NE(console.find("Earlier results kept in " + kept[0]), std::string::npos);
+           EXPECT_FALSE(is_link(dir / "lyapsearch.txt"));
+         }},
+    {.name = "dangling link under the results name",
+     .prepare =
+         [](const fs::path& dir, const fs::path& outside) {
+           fs::create_symlink(outside / "made by the search", dir / "lyapsearch.txt");
+         },
+     .drive = two_finds_then_escape,
+     .check =
+         [](const fs::path& dir, const fs::path& outside, const std::string&) {
+           EXPECT_FALSE(fs::exists(fs::symlink_status(outside / "made by the search")));
+           EXPECT_EQ(named(dir, "lyapsearch-").size(), 1u);
+           EXPECT_GE(lines_of(dir / "lyapsearch.txt"), 2u);
+         }},
+    {.name = "folder that can be written but not listed",
+     .unprivileged = true,
+     .prepare = [](const fs::path& dir,
+                   const fs::path&) { fs::permissions(dir, static_cast<fs::perms>(0333)); },
+     .drive =
+         [](Session& first, const fs::path& dir) {
+           wait_for_finds(first, dir / "lyapsearch.txt", 2);
+           const std::string results = read_file(dir / "lyapsearch.txt");
+           Session second(dir, "exec ./lyapsearch", nullptr, true);
+           int status = 0;
+           ASSERT_TRUE(
+               second.wait_for([&] { return second.exited(status); }, std::chrono::seconds(60)))
+               << second.output();
+           EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+           EXPECT_NE(second.output().find("A search is already running in " + dir.string()),
+                     std::string::npos)
+               << second.output();
+           // The first search's finds were neither kept aside nor cut.
+           EXPECT_EQ(read_file(dir / "lyapsearch.txt").substr(0, results.size()), results);
+           EXPECT_FALSE(first.exited(status));
+           end_with_escape(first);
+         },
+     .check = [](const fs::path& dir, const fs::path&,
+                 const std::string&) { EXPECT_TRUE(named(dir, "lyapsearch-").empty()); }},
+    {.name = "Alt+letter during the search, and as the last key",
+     .drive =
+         [](Session& session, const fs::path& dir) {
+           wait_for_finds(session, dir / "lyapsearch.txt", 1);
+           session.send("\x1bx");
+           const std::size_t finds = lines_of(dir / "lyapsearch.txt");
+           // The search goes on past it.
+           wait_for_finds(session, dir / "lyapsearch.txt", finds + 1);
+           EXPECT_EQ(session.output().find("Trials ="), std::string::npos);
+           end_with_escape(session, "\x1bq");
+         }},
+    {.name = "a last line without its line end",
+     .drive =
+         [](Session& session, const fs::path& dir) {
+           const fs::path results = dir / "lyapsearch.txt";
+           wait_for_finds(session, results, 1);
+           {
+             // Another program adds a note, holding the file as the search does.
+             const int fd = open(results.c_str(), O_WRONLY | O_APPEND);
+             ASSERT_GE(fd, 0);
+             ASSERT_EQ(flock(fd, LOCK_EX), 0);
+             ASSERT_EQ(write(fd, "note", 4), 4);
+             close(fd);
+           }
+           const std::size_t finds = lines_of(results);
+           wait_for_finds(session, results, finds + 2);
+           end_with_escape(session);
+         },
+     .check =
+         [](const fs::path& dir, const fs::path&, const std::string&) {
+           const std::string text = read_file(dir / "lyapsearch.txt");
+           const std::size_t note = text.find("note");
+           ASSERT_NE(note, std::string::npos);
+           EXPECT_EQ(text.substr(note - 2, 10), "\r\nnote\r\n 1");
+         }},
+    {.name = "a folder with a name beyond ASCII",
+     .drive =
+         [](Session& first, const fs::path& dir) {
+           wait_for_finds(first, dir / "lyapsearch.txt", 1);
+           Session second(dir, "exec ./lyapsearch", nullptr);
+           int status = 0;
+           ASSERT_TRUE(
+               second.wait_for([&] { return second.exited(status); }, std::chrono::seconds(60)));
+           // The folder's name as the system has it, bytes unchanged.
+           EXPECT_NE(
+               second.output().find("A search is already running in " + dir.string() + "\r\n"),
+               std::string::npos)
+               << second.output();
+           end_with_escape(first);
+         }},
+    {.name = "a program name beyond ASCII",
+     .exe = "chaos\xc3\xbc",
+     .program = LYAPSEARCH_EXE,
+     .drive =
+         [](Session& session, const fs::path& dir) {
+           // The real program, named after its file: the title and its files carry the name.
+           ASSERT_TRUE(session.wait_for([&] { return fs::exists(dir / "chaos\xc3\xbc.dat"); },
+                                        std::chrono::seconds(60)));
+           ASSERT_TRUE(session.wait_for(
+               [&] { return session.output().find("\x1b[2J") != std::string::npos; },
+               std::chrono::seconds(60)));
+           EXPECT_NE(session.output().find("\x1b]0;chaos\xc3\xbc"), std::string::npos)
+               << session.output();
+         }},
+};
+
+TEST(EndToEnd, HostileFoldersAndStrayKeys) {
+  for (const HostileCase& c : kHostileCases) {
+    SCOPED_TRACE(c.name);
+    const ScratchDir scratch;
+    ASSERT_TRUE(scratch.ok());
+    // World-readable, so that nobody may enter it when a case runs as nobody.
+    fs::permissions(scratch.path(), fs::perms::owner_all | fs::perms::group_read |
+                                        fs::perms::group_exec | fs::perms::others_read |
+                                        fs::perms::others_exec);
+    const fs::path dir =
+        scratch.path() / (std::string(c.name) == "a folder with a name beyond ASCII"
+                              ? "\xc3\x9cn\xc3\xaf dir"
+                              : "search");
+    const fs::path outside = scratch.path() / "outside";
+    fs::create_directory(dir);
+    fs::create_directory(outside);
+    lyap::testing::write_file(outside / "victim", "someone else's file\n");
+    lyap::testing::write_file(outside / "empty", "");
+    fs::copy_file(c.program, dir / c.exe);
+    fs::permissions(dir, fs::perms::all);
+    if (c.prepare) c.prepare(dir, outside);
+    Session session(dir, ("exec ./" + std::string(c.exe)).c_str(), nullptr, c.unprivileged);
+    ASSERT_TRUE(session.started());
+    c.drive(session, dir);
+    if (c.check) c.check(dir, outside, session.output());
+    fs::permissions(dir, fs::perms::owner_all);
+  }
 }
 
 }  // namespace
