@@ -97,6 +97,15 @@ bool is_number(const std::string& word) {
   return ::testing::AssertionSuccess();
 }
 
+// No bitmap, or a whole one: the picture of a find is never left half written.
+::testing::AssertionResult bitmap_whole(const fs::path& file) {
+  const std::string bytes = read_file(file);
+  if (!fs::exists(file)) return ::testing::AssertionSuccess();
+  if (bytes.size() != 559734 || bytes.substr(0, 6) != std::string("BM\x76\x8a\x08\x00", 6))
+    return ::testing::AssertionFailure() << "bitmap of " << bytes.size() << " bytes";
+  return ::testing::AssertionSuccess();
+}
+
 std::size_t lines_in(const std::string& text) {
   std::size_t n = 0;
   for (std::size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at + 2))
@@ -185,6 +194,7 @@ TEST(Kill, EveryKillLeavesWholeLines) {
     const std::string results = read_file(dir / "lyapsearch.txt");
     ASSERT_TRUE(results_whole(results)) << "kill " << kill_no;
     ASSERT_TRUE(progress_whole(read_file(dir / "lyapsearch.dat"))) << "kill " << kill_no;
+    ASSERT_TRUE(bitmap_whole(dir / "lyapsearch.bmp")) << "kill " << kill_no;
     most_lines = std::max(most_lines, lines_in(results));
   }
   // The kills did come while finds were being written, not only after the first.
@@ -252,6 +262,9 @@ TEST(Kill, FullDiskLeavesNoHalfLineAndIsSaid) {
        at = console.find("lyapsearch.bmp: File too large", at + 1))
     ++bitmap_warnings;
   EXPECT_EQ(bitmap_warnings, 1u);
+  // A save that does not fit leaves no broken picture, and no temporary file either.
+  EXPECT_FALSE(fs::exists(dir / "lyapsearch.bmp"));
+  EXPECT_FALSE(fs::exists(dir / "lyapsearch.bmp.tmp"));
 }
 
 }  // namespace
