@@ -54,6 +54,31 @@ TEST(RunTrial, EndCodesFromStatesBuiltForThem) {
   }
 }
 
+TEST(RunTrial, SpeedJustUnderTheLimitAfterTheFirstStepGivesCode7) {
+  // The uncoupled model (p1 = p2) at rest in x(1), x(2) and x(4) while x(3) drifts towards 0
+  // at a constant rate c: f3 does not depend on x3, and p5 holds f2 at 0. The speed after the
+  // first step is then c / (|x3| - 0.1 c + 1), and c makes it the given share of the limit.
+  // Under the limit the trial ends there; over it the speed only grows as x(3) nears 0, and the
+  // trial runs on to the first check, where x(1) is frozen. With |x3| = 10, a denominator of
+  // |x(3)| or of 1 would make the speed 10% or 11 times larger.
+  struct SpeedCase {
+    long double x3, share;
+    long code;
+  };
+  const SpeedCase cases[] = {{10, 0.99L, 7}, {10, 1.01L, 8}, {-10, 0.99L, 7}, {-10, 1.01L, 8}};
+  for (const auto& c : cases) {
+    const long double target = c.share * min_speed;
+    const long double rate = target * (std::fabs(c.x3) + 1) / (1 + dt * target);
+    const long double f3 = c.x3 > 0 ? -rate : rate;
+    const long double d = -2 - 8 * f3;  // p3 - x4, from f3 = (-2 - d) / 8
+    const Params p = {0, 0.5L, 0.5L, 0, 1, (d * d - 4) / 16};
+    auto s = trial_from(p, {0, 1, 0, c.x3, -d});
+    Rng rng = make_rng(5.0L);
+    run_trial(*s, rng);
+    EXPECT_EQ(s->step, c.code) << c.x3 << " at " << c.share << " of the limit";
+  }
+}
+
 TEST(RunTrial, CompanionTooFarGivesCode1) {
   auto s = trial_from(model_p, bounded_x);
   s->x_near[1] = s->x[1] + 1e-3L;
