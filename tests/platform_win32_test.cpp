@@ -10,6 +10,7 @@
 #include "platform/clock.hpp"
 #include "platform/files.hpp"
 #include "platform/process.hpp"
+#include "platform/text_win32.hpp"
 #include "scratch.hpp"
 
 namespace lyap {
@@ -87,6 +88,38 @@ TEST_F(Win32Files, MovingNeverReplacesAndKeepsTheLocalModificationTime) {
               1);
   ASSERT_EQ(move_file_keeping_target(from, scratch.file("c.txt"), failure), Move::moved);
   EXPECT_FALSE(look_at_file(from).exists);
+}
+
+// A whole-file replace, for names Windows gives in UTF-16, and for a link under the name: the
+// link is replaced, what it points to is left alone.
+TEST_F(Win32Files, ReplacingIsWholeAndNeverFollowsALink) {
+  const std::string path = scratch.file("\xc3\x9cn\xc3\xaf.bmp");  // "Ünï.bmp", as UTF-8
+  EXPECT_EQ(replace_file(path, "first").kind, WriteOutcome::written);
+  EXPECT_EQ(replace_file(path, "second").kind, WriteOutcome::written);
+  const std::wstring wide = scratch.path().wstring() + L"\\\u00dcn\u00ef.bmp";
+  EXPECT_NE(GetFileAttributesW(wide.c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(testing::read_file(std::filesystem::path(wide)), "second");
+  EXPECT_FALSE(look_at_file(temporary_name(path)).exists);
+
+  SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_READONLY);
+  EXPECT_EQ(replace_file(path, "third").kind, WriteOutcome::failed);
+  EXPECT_EQ(testing::read_file(std::filesystem::path(wide)), "second");
+  EXPECT_FALSE(look_at_file(temporary_name(path)).exists);
+  SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_NORMAL);
+
+  const std::string victim = scratch.file("victim.txt");
+  const std::string link = scratch.file("link.dat");
+  testing::write_file(victim, "someone else's");
+  if (!CreateSymbolicLinkW(wide_path(link).c_str(), wide_path(victim).c_str(),
+                           SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE)) {
+    GTEST_SKIP() << "no symbolic links here";
+  }
+  EXPECT_EQ(open_locked(link, OpenMode::append).failure, "not a regular file");
+  EXPECT_FALSE(look_at_file(link).regular);
+  EXPECT_EQ(replace_file(link, "ours").kind, WriteOutcome::written);
+  EXPECT_EQ(testing::read_file(victim), "someone else's");
+  EXPECT_EQ(testing::read_file(link), "ours");
+  EXPECT_TRUE(look_at_file(link).regular);
 }
 
 TEST(Win32Process, FolderLockIsHeldOnceWhateverTheFolderIsCalled) {
