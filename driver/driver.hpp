@@ -1,9 +1,12 @@
 #pragma once
 
+#include <string>
+
 namespace lyap {
 
-// The whole program: start-up, the search until Escape, the end of run. Returns the exit
+// The whole search: start-up, the search until Escape, the end of run. `base_name` (the
+// executable's, see program_base_name) names the files and the windows. Returns the exit
 // status.
-int run_program(int argc, char** argv);
+int run_program(std::string base_name);
 
 }  // namespace lyap

@@ -1,11 +1,11 @@
 #include "driver/run.hpp"
 
 #include <cmath>
+#include <utility>
 
 #include "driver/driver.hpp"
 #include "graphics/plots.hpp"
 #include "platform/process.hpp"
-#include "platform/program_name.hpp"
 #include "report/console_report.hpp"
 #include "report/digit_sum.hpp"
 #include "report/results_file.hpp"
@@ -165,10 +165,10 @@ int run_in_folder(RunState& s, RunEnv& env) {
   return 0;
 }
 
-int run_program(int argc, char** argv) {
+int run_program(std::string base_name) {
   survive_file_size_limit();
   auto console = open_terminal_console();
-  RunEnv env{*console, system_clock(), program_base_name(argc > 0 ? argv[0] : nullptr)};
+  RunEnv env{*console, system_clock(), std::move(base_name)};
   env.workers = usable_processors();
   auto state = std::make_unique<RunState>();
   return run_in_folder(*state, env);

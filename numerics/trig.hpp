@@ -52,6 +52,13 @@ inline void fast_sincos(long double a, long double& s, long double& c);
 #endif
 }
 
+// Whether model_sincos is the C library's, for the program to say which build it is.
+#if LYAPSEARCH_REFERENCE_TRIG
+inline constexpr bool model_trig_is_library = true;
+#else
+inline constexpr bool model_trig_is_library = false;
+#endif
+
 namespace trig_detail {
 
 constexpr double half_pi_1 = 0x1.921fb54442ep0;
