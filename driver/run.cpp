@@ -1,13 +1,20 @@
 #include "driver/run.hpp"
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <limits>
 #include <utility>
 
 #include "driver/driver.hpp"
+#include "driver/status.hpp"
+#include "driver/unfinished.hpp"
 #include "graphics/plots.hpp"
 #include "platform/process.hpp"
 #include "report/console_report.hpp"
 #include "report/digit_sum.hpp"
+#include "report/kept_files.hpp"
 #include "report/results_file.hpp"
 
 namespace lyap {
@@ -28,21 +35,112 @@ void watch_write(RunEnv& env, bool& alarmed, const std::string& path, const Writ
 
 }  // namespace
 
+namespace {
+
+// The state file is written every quarter of a minute while the search runs, so an interruption
+// loses little of its counts.
+constexpr long double state_interval_s = 15;
+
+void save_state(RunState& s, RunEnv& env, long long elapsed_s) {
+  watch_write(env, env.write_alarms.state, env.state_path(),
+              write_state_file(env.state_path(), search_state_of(s, elapsed_s)));
+  env.standing.next_state_s = env.clock.monotonic_s() + state_interval_s;
+}
+
+void show_standing(RunState& s, RunEnv& env, long double now_s) {
+  env.standing.rate.add(now_s, s.trial_no);
+  env.console.set_title(env.base_name, status_text(s.trial_no, env.standing.rate.per_second(),
+                                                   s.n_found, run_time_now(s.clock, env.clock)));
+  env.standing.next_title_s = now_s + 1;
+}
+
+// About once a second the title, and about once a minute the state file.
+void keep_up(RunState& s, RunEnv& env) {
+  const long double now_s = env.clock.monotonic_s();
+  if (now_s >= env.standing.next_title_s) show_standing(s, env, now_s);
+  if (now_s >= env.standing.next_state_s) save_state(s, env, run_time_now(s.clock, env.clock));
+}
+
+// "yyyy-mm-dd hh:mm" in local time.
+std::string local_minute_text(std::int64_t unix_s) {
+  const LocalTime t = local_time_of(unix_s);
+  char text[48];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d", t.year, t.month, t.day, t.hour,
+                t.minute);
+  return text;
+}
+
+// An unfinished search that cannot be trusted keeps its progress and state beside the new
+// search, under dated names; says where, or why not.
+void keep_unfinished_aside(RunEnv& env, std::string& kept, std::string& not_kept) {
+  for (const char* extension : {"dat", "state"}) {
+    if (!look_at_file(env.base_name + "." + extension).exists) continue;
+    const KeptAside aside = keep_aside(env.base_name, extension);
+    std::string& list = aside.name.empty() ? not_kept : kept;
+    if (!list.empty()) list += ", ";
+    list += aside.name.empty() ? env.base_name + "." + extension + " (" + aside.failure + ")"
+                               : aside.name;
+  }
+}
+
+}  // namespace
+
 void start_up(RunState& s, RunEnv& env) {
   s.max_digit_sum = (3 + s.max_decimals) * n_params;
   s.eps_sq = eps * eps;
   env.rng = make_rng(env.clock.time_of_day_s());
 
-  const ResultsStart results = start_results_file(env.base_name);
-  const WriteOutcome progress =
-      start_progress_file(env.progress_path(), s.max_digit_sum, s.clock, env.clock);
+  const Unfinished unfinished = find_unfinished(env.state_path(), env.progress_path());
+  const bool continuing = unfinished.kind == Unfinished::sound;
+  std::string unfinished_kept, unfinished_not_kept;
+  if (unfinished.kind == Unfinished::unsound) {
+    keep_unfinished_aside(env, unfinished_kept, unfinished_not_kept);
+  }
+  const ResultsStart results = start_results_file(env.base_name, continuing);
+  WriteOutcome progress;
+  if (continuing) {
+    continue_from(s, unfinished.state);
+    // The run time goes on from where it stopped, and never goes back behind a record.
+    const long long recorded = round_to_long(unfinished.progress.last_time_s);
+    resume_run_clock(s.clock, std::max(unfinished.state.elapsed_s, recorded), env.clock);
+    // An interruption between the state and the record of a find kept the record out.
+    if (unfinished.progress.records <= s.n_found) {
+      progress = append_progress_record(env.progress_path(), s.clock.elapsed_s, s.max_digit_sum);
+    }
+  } else {
+    s.began_unix_s = env.clock.unix_time_s();
+    s.trial_no = 0;
+    s.n_found = 0;
+    s.tally = {};
+    s.closest = {};
+    progress = start_progress_file(env.progress_path(), s.max_digit_sum, s.clock, env.clock);
+  }
 
-  env.console.set_title(env.base_name, {});
+  env.console.set_title(env.base_name, status_text(s.trial_no, 0, s.n_found, s.clock.elapsed_s));
   env.console.move_window(plot_margin + plot_w + 6, 0);
   env.console.clear();
   // Said after the console is cleared, so that they stay on screen.
-  if (!results.kept_as.empty())
+  if (unfinished.kind == Unfinished::unsound) {
+    report_write_failure(env.console, env.state_path(),
+                         "the unfinished search cannot be continued, as " + unfinished.why +
+                             "; a new search begins");
+  }
+  if (!unfinished_kept.empty()) {
+    report_line(env.console, "Its progress and state kept in ", unfinished_kept);
+  }
+  if (!unfinished_not_kept.empty()) {
+    report_write_failure(env.console, unfinished_not_kept, "could not be kept aside");
+  }
+  if (continuing) {
+    env.console.set_colour(colour_complexity);
+    report_line(env.console, "Continuing the search begun " + local_minute_text(s.began_unix_s) +
+                                 ": " + std::to_string(s.trial_no) + " trials, " +
+                                 std::to_string(s.n_found) + " finds, complexity " +
+                                 std::to_string(s.max_digit_sum));
+  }
+  if (!results.kept_as.empty()) {
     report_line(env.console, "Earlier results kept in ", results.kept_as);
+  }
   if (!results.not_kept.empty()) {
     report_write_failure(env.console, env.results_path(),
                          "the earlier results could not be kept aside (" + results.not_kept +
@@ -57,13 +155,17 @@ void start_up(RunState& s, RunEnv& env) {
   set_background(env.canvas, white);
   env.console.bring_to_front();
 
-  for (int i = 1; i <= n_dims; ++i) s.x_centre[i] = rnd(env.rng) - 0.5L;
-  for (int i = 1; i <= n_params; ++i) {
-    s.p_centre[i] = 1.0L;
-    s.p_decimals[i] = s.max_decimals;
+  if (!continuing) {
+    for (int i = 1; i <= n_dims; ++i) s.x_centre[i] = rnd(env.rng) - 0.5L;
+    for (int i = 1; i <= n_params; ++i) {
+      s.p_centre[i] = 1.0L;
+      s.p_decimals[i] = s.max_decimals;
+    }
   }
-  s.trial_no = 0;
-  s.n_found = 0;
+  save_state(s, env, s.clock.elapsed_s);
+  const long double now_s = env.clock.monotonic_s();
+  env.standing.rate.add(now_s, s.trial_no);
+  env.standing.next_title_s = now_s + 1;
 }
 
 namespace {
@@ -94,8 +196,21 @@ void handle_success(RunState& s, RunEnv& env, const TrialOutcome& found) {
   s.x_centre = found.x_start;
 
   adapt_centres(s);
+  // The state before the record, so that the progress file never runs ahead of the state.
+  advance_run_clock(s.clock, env.clock);
+  save_state(s, env, s.clock.elapsed_s);
   watch_write(env, env.write_alarms.progress, env.progress_path(),
-              append_progress(env.progress_path(), s.max_digit_sum, s.clock, env.clock));
+              append_progress_record(env.progress_path(), s.clock.elapsed_s, s.max_digit_sum));
+}
+
+// Every trial of the search is counted by how it ended, and the nearest it came to a find.
+void count_trial(RunState& s, const TrialOutcome& outcome) {
+  s.trial_no += 1;
+  s.tally.count(outcome.step);
+  if (outcome.best_edge > -std::numeric_limits<long double>::infinity() &&
+      (!s.closest.reached || outcome.best_edge > s.closest.edge)) {
+    s.closest = {true, outcome.best_edge, outcome.p, outcome.x_start};
+  }
 }
 
 }  // namespace
@@ -109,8 +224,14 @@ void search_until_escape(RunState& s, RunEnv& env) {
       draw_trial(s, env.rng, job);
       pool.submit(job);
     }
-    pool.take_oldest(job, outcome);
-    s.trial_no += 1;
+    // While a long trial holds the head (or a busy machine the workers), the title and the
+    // state file still keep up.
+    if (!pool.take_oldest(job, outcome, std::chrono::seconds(1))) {
+      keep_up(s, env);
+      continue;
+    }
+    count_trial(s, outcome);
+    keep_up(s, env);
     // The keyboard is looked at once per trial, after it: a trial is never interrupted. The
     // trials still running are dropped when the pool goes.
     if (env.console.read_key() == 27) return;
@@ -131,13 +252,16 @@ void search_until_escape(RunState& s, RunEnv& env) {
 void end_of_run(RunState& s, RunEnv& env) {
   env.console.new_line();
   env.console.print_text("Trials =");
-  console_print_number(env.console, s.trial_no);
+  console_print_number(env.console, static_cast<long double>(s.trial_no));
   env.console.new_line();
+  report_search_summary(env.console, s.tally, s.closest);
   env.console.new_line();
   plot_progress(env.canvas, env.progress_path(), plot_w, plot_h);
   watch_write(env, env.write_alarms.bitmap, env.bitmap_path(),
               save_bitmap(env.canvas, env.bitmap_path()));
+  // Escape finishes the search: nothing is left to continue from.
   remove_file(env.progress_path());
+  remove_file(env.state_path());
   env.console.wait_key();
 }
 

@@ -11,6 +11,7 @@
 
 #include "driver/run_state.hpp"
 #include "driver/search.hpp"
+#include "driver/status.hpp"
 #include "driver/trial_pool.hpp"
 #include "graphics/canvas.hpp"
 #include "platform/clock.hpp"
@@ -45,7 +46,16 @@ struct RunEnv {
     bool results = false;
     bool progress = false;
     bool bitmap = false;
+    bool state = false;
   } write_alarms;
+
+  // Where the search stands, shown in the title about once a second, and when the state file
+  // is next due.
+  struct Standing {
+    TrialRate rate;
+    long double next_title_s = 0;
+    long double next_state_s = 0;
+  } standing;
 
   // Made by start_up.
   Rng rng;
@@ -55,6 +65,7 @@ struct RunEnv {
   std::string results_path() const { return base_name + ".txt"; }
   std::string progress_path() const { return base_name + ".dat"; }
   std::string bitmap_path() const { return base_name + ".bmp"; }
+  std::string state_path() const { return base_name + ".state"; }
 };
 
 // The whole run in the current folder: the folder's search lock (exit status 1, with no file
@@ -62,12 +73,15 @@ struct RunEnv {
 // Escape, the end of run.
 int run_in_folder(RunState& s, RunEnv& env);
 
+// Continues the unfinished search in the folder when its state and progress files are sound;
+// otherwise begins a new one (keeping an untrusted search's files aside).
 void start_up(RunState& s, RunEnv& env);
 // Runs trials until a trial ends with Escape pending. The console, the files and the pictures
 // are the same whatever the number of workers.
 void search_until_escape(RunState& s, RunEnv& env);
-// The trial count, the plot of the budget against time and its bitmap, the progress file
-// removed, and a wait for one last key.
+// Escape finishes the search: the trial count, how the trials ended and the closest approach,
+// the plot of the budget against time and its bitmap, the progress and state files removed,
+// and a wait for one last key.
 void end_of_run(RunState& s, RunEnv& env);
 
 }  // namespace lyap

@@ -5,10 +5,13 @@
 
 #include <array>
 #include <atomic>
+#include <cstdint>
+#include <limits>
 #include <string>
 
 #include "numerics/numerics.hpp"
 #include "report/progress_file.hpp"
+#include "report/state_file.hpp"
 
 namespace lyap {
 
@@ -51,9 +54,13 @@ struct RunState {
   // Set once at start-up.
   long double eps_sq = 0;
 
-  // Run state.
-  long trial_no = 0;
-  long n_found = 0;
+  // Run state. The counts are 64-bit on every system (long is 32 bits on Windows): a search
+  // that continues for days on many cores passes 2^31 trials.
+  std::int64_t began_unix_s = 0;  // when the search first began
+  std::int64_t trial_no = 0;
+  std::int64_t n_found = 0;
+  Tally tally;              // how every trial of the search ended
+  ClosestApproach closest;  // the nearest any trial has come to a find
   long max_decimals = 2;
   long max_digit_sum = 0;  // (3 + max_decimals) x n_params at start-up
   long prev_digit_sum = 0;
@@ -85,6 +92,8 @@ struct RunState {
   History le_hist{};
   History x1_hist{};
   long double radial_rate = 0;
+  // The highest le - le_range / le_band_divisor this trial's checks reached.
+  long double best_edge = -std::numeric_limits<long double>::infinity();
   TrialCancel cancel;  // set by whoever runs the trial
 };
 

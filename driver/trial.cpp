@@ -1,4 +1,5 @@
 #include <cmath>
+#include <limits>
 
 #include "driver/search.hpp"
 
@@ -64,6 +65,8 @@ Check judge_histories(RunState& s) {
   }
   trend_estimate(s.le_hist, s.le, s.le_range);
   const long double band = s.le_range / le_band_divisor;
+  // How close the trial came to a find, kept whatever the check decides.
+  if (s.le - band > s.best_edge) s.best_edge = s.le - band;
   if (s.le + band < le_threshold) {
     s.step = code_not_chaotic;
     return Check::failed;
@@ -78,6 +81,7 @@ Check judge_histories(RunState& s) {
 
 void run_trial(RunState& s, Rng& rng) {
   s.step = 0;
+  s.best_edge = -std::numeric_limits<long double>::infinity();
   s.le_sum = 0;
   s.div_sum = 0;
   s.n_samples = 0;

@@ -1,5 +1,6 @@
 #include "driver/trial_pool.hpp"
 
+#include <limits>
 #include <utility>
 
 #include "driver/search.hpp"
@@ -49,6 +50,7 @@ void store_outcome(const RunState& s, TrialOutcome& outcome) {
   outcome.div_mean = s.div_mean;
   outcome.n_samples = s.n_samples;
   outcome.invariant_start = s.invariant_start;
+  outcome.best_edge = s.best_edge;
 }
 
 void take_outcome(RunState& s, const TrialOutcome& outcome) {
@@ -62,6 +64,7 @@ void take_outcome(RunState& s, const TrialOutcome& outcome) {
   s.div_mean = outcome.div_mean;
   s.n_samples = outcome.n_samples;
   s.invariant_start = outcome.invariant_start;
+  s.best_edge = outcome.best_edge;
 }
 
 TrialPool::TrialPool(int workers, TrialFn trial, const RunState& constants)
@@ -96,6 +99,7 @@ void TrialPool::run(RunState& s, const TrialJob& job, long generation, TrialOutc
   s.x_near = job.x_near;
   s.dx.fill(0);
   s.le_hist.fill(0);
+  s.best_edge = -std::numeric_limits<long double>::infinity();
   s.cancel = {&generation_, generation};
   Rng jitter = make_rng(job.jitter_seed);
   trial_(s, jitter);
@@ -136,16 +140,23 @@ void TrialPool::submit(const TrialJob& job) {
 }
 
 void TrialPool::take_oldest(TrialJob& job, TrialOutcome& outcome) {
+  while (!take_oldest(job, outcome, std::chrono::hours(1))) {
+  }
+}
+
+bool TrialPool::take_oldest(TrialJob& job, TrialOutcome& outcome,
+                            std::chrono::milliseconds patience) {
   Slot& slot = slots_[static_cast<std::size_t>(taken_) % slots_.size()];
-  if (workers_.empty()) {
+  if (workers_.empty() && !slot.done) {
     run(*caller_state_, slot.job, generation_.load(std::memory_order_relaxed), slot.outcome);
     slot.done = true;
   }
   std::unique_lock lock(mutex_);
-  oldest_done_.wait(lock, [&] { return slot.done; });
+  if (!oldest_done_.wait_for(lock, patience, [&] { return slot.done; })) return false;
   job = slot.job;
   outcome = slot.outcome;
   ++taken_;
+  return true;
 }
 
 void TrialPool::drop_all() {

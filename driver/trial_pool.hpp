@@ -3,6 +3,7 @@
 // drawn, so that the run sees exactly what one thread running them one after another would.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -52,6 +53,8 @@ class TrialPool {
   void submit(const TrialJob& job);
   // Blocks until the oldest submitted trial has run, and takes it back, with what it found.
   void take_oldest(TrialJob& job, TrialOutcome& outcome);
+  // The same, waiting at most `patience`: false when the oldest trial is still running then.
+  bool take_oldest(TrialJob& job, TrialOutcome& outcome, std::chrono::milliseconds patience);
   // Drops every trial submitted and not taken back, without a trace: those running give up.
   void drop_all();
 

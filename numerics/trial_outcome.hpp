@@ -2,6 +2,8 @@
 // its end, and the estimates it made.
 #pragma once
 
+#include <limits>
+
 #include "numerics/numerics.hpp"
 
 namespace lyap {
@@ -17,6 +19,9 @@ struct TrialOutcome {
   long double div_mean = 0;
   long n_samples = 0;
   long double invariant_start = 0;
+  // The highest lower band edge le - le_range / le_band_divisor its checks reached; -inf when
+  // no check judged it.
+  long double best_edge = -std::numeric_limits<long double>::infinity();
 };
 
 }  // namespace lyap

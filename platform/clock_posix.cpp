@@ -30,9 +30,24 @@ class SystemClock final : public Clock {
     if (::clock_gettime(CLOCK_MONOTONIC, &now) != 0) return 0;
     return seconds_of(now);
   }
+
+  std::int64_t unix_time_s() override {
+    timespec now{};
+    if (::clock_gettime(CLOCK_REALTIME, &now) != 0) return 0;
+    return static_cast<std::int64_t>(now.tv_sec);
+  }
 };
 
 }  // namespace
+
+LocalTime local_time_of(std::int64_t unix_s) {
+  const auto t = static_cast<time_t>(unix_s);
+  ::tzset();
+  tm local{};
+  if (::localtime_r(&t, &local) == nullptr) return {};
+  return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+          local.tm_hour,        local.tm_min,     local.tm_sec};
+}
 
 Clock& system_clock() {
   static SystemClock clock;

@@ -14,6 +14,8 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/clock.hpp"
+
 namespace lyap {
 
 enum class OpenMode {
@@ -68,11 +70,6 @@ std::size_t read_some(const LockedFile& file, char* buffer, std::size_t size);
 // The open file as a stdio stream for reading, which then owns it (and its lock). Null when
 // the file is not open or the stream cannot be made; the file is closed either way.
 std::FILE* into_stream(LockedFile&& file);
-
-// Local calendar time, to the second.
-struct LocalTime {
-  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
-};
 
 // What lies under a name, the name itself looked at: a link is described, not followed.
 struct FileFacts {

@@ -20,6 +20,40 @@ void report_write_failure(Console& console, std::string_view file, std::string_v
   console.set_colour(before);
 }
 
+namespace {
+
+// number_str without its sign space.
+std::string trimmed(long double value) {
+  std::string text = number_str(value);
+  if (!text.empty() && text[0] == ' ') text.erase(0, 1);
+  return text;
+}
+
+template <std::size_t N>
+std::string values_text(const std::array<long double, N>& values) {
+  std::string text;
+  for (std::size_t i = 1; i < N; ++i) text += " " + trimmed(values[i]);
+  return text;
+}
+
+}  // namespace
+
+void report_search_summary(Console& console, const Tally& tally, const ClosestApproach& closest) {
+  std::string ended = "Trials by end code:";
+  for (std::size_t code = 1; code <= 9; ++code) {
+    ended += "  " + std::to_string(code) + ": " + std::to_string(tally.code[code]);
+  }
+  ended += "  chaotic: " + std::to_string(tally.chaotic);
+  report_line(console, ended);
+  if (!closest.reached) {
+    report_line(console, "Closest approach: no trial has reached a check");
+    return;
+  }
+  report_line(console, "Closest approach: le - 10 le_range = " + trimmed(closest.edge) +
+                           " for p =" + values_text(closest.p) +
+                           " from x =" + values_text(closest.x_start));
+}
+
 void report_line(Console& console, std::string_view text, std::string_view name) {
   console.print_text(text);
   if (!name.empty()) console.print_name(name);
@@ -46,7 +80,7 @@ void success_signal(Console& console, long max_digit_sum, long prev_digit_sum) {
   }
 }
 
-void report_success_lines(Console& console, long n_found, const TrialOutcome& found,
+void report_success_lines(Console& console, std::int64_t n_found, const TrialOutcome& found,
                           std::string_view zeros_str, long double invariant_end,
                           long max_digit_sum) {
   const Params& p = found.p;

@@ -7,6 +7,7 @@
 #include "numerics/numerics.hpp"
 #include "numerics/trial_outcome.hpp"
 #include "platform/console.hpp"
+#include "report/state_file.hpp"
 
 namespace lyap {
 
@@ -21,6 +22,9 @@ void console_print_number(Console& console, long double value);  // number_text 
 // file's name and the reason are the system's text (ASCII words of the program's own may be
 // part of the reason).
 void report_write_failure(Console& console, std::string_view file, std::string_view reason);
+// Two lines for the end of a search: how many trials ended with each code, and the closest
+// approach to a find with its parameters and start.
+void report_search_summary(Console& console, const Tally& tally, const ClosestApproach& closest);
 // One line of the program's text, then a name from the system, in the colour in force.
 void report_line(Console& console, std::string_view text, std::string_view name = {});
 
@@ -31,7 +35,7 @@ void report_success_start(Console& console);
 // One beep and a 500 ms pause for each integer from max_digit_sum to prev_digit_sum.
 void success_signal(Console& console, long max_digit_sum, long prev_digit_sum);
 // The result line (bright white) and the complexity line (bright cyan).
-void report_success_lines(Console& console, long n_found, const TrialOutcome& found,
+void report_success_lines(Console& console, std::int64_t n_found, const TrialOutcome& found,
                           std::string_view zeros_str, long double invariant_end,
                           long max_digit_sum);
 

@@ -164,16 +164,36 @@ WriteOutcome start_progress_file(const std::string& path, long max_digit_sum, Ru
   return written;
 }
 
-WriteOutcome append_progress(const std::string& path, long max_digit_sum, RunClock& clock,
-                             Clock& time) {
-  const LockedFile file = open_locked(path, OpenMode::append);
+void advance_run_clock(RunClock& clock, Clock& time) {
   // Each interval runs from the rounded previous mark, so no interval's rounding is carried
   // into the next; on the monotonic clock an interval is never negative and may span days.
   const long double t1 = time.monotonic_s();
   clock.tick_s = rounded_seconds(t1 - static_cast<long double>(clock.last_timer));
   clock.last_timer = rounded_seconds(time.monotonic_s());
   clock.elapsed_s = saturating_add(clock.elapsed_s, clock.tick_s);
-  return outcome_of(write_once(file, progress_record(clock.elapsed_s, max_digit_sum)));
+}
+
+long long run_time_now(const RunClock& clock, Clock& time) {
+  const long double since = time.monotonic_s() - static_cast<long double>(clock.last_timer);
+  return saturating_add(clock.elapsed_s, rounded_seconds(since));
+}
+
+void resume_run_clock(RunClock& clock, long long elapsed_s, Clock& time) {
+  clock.last_timer = rounded_seconds(time.monotonic_s());
+  clock.tick_s = 0;
+  clock.elapsed_s = elapsed_s;
+}
+
+WriteOutcome append_progress_record(const std::string& path, long long elapsed_s,
+                                    long max_digit_sum) {
+  const LockedFile file = open_locked(path, OpenMode::append);
+  return outcome_of(write_once(file, progress_record(elapsed_s, max_digit_sum)));
+}
+
+WriteOutcome append_progress(const std::string& path, long max_digit_sum, RunClock& clock,
+                             Clock& time) {
+  advance_run_clock(clock, time);
+  return append_progress_record(path, clock.elapsed_s, max_digit_sum);
 }
 
 ProgressReader::ProgressReader(const std::string& path) {
@@ -191,6 +211,17 @@ bool progress_at_end(ProgressReader& reader) {
 void read_progress_record(ProgressReader& reader, long double& time_s, long double& value) {
   time_s = read_number(reader.file);
   value = read_number(reader.file);
+}
+
+ProgressSummary summarise_progress(const std::string& path) {
+  ProgressReader reader(path);
+  ProgressSummary summary;
+  summary.readable = reader.file != nullptr;
+  while (!progress_at_end(reader)) {
+    read_progress_record(reader, summary.last_time_s, summary.last_value);
+    ++summary.records;
+  }
+  return summary;
 }
 
 }  // namespace lyap

@@ -29,6 +29,14 @@ WriteOutcome start_progress_file(const std::string& path, long max_digit_sum, Ru
 // advances even when the file cannot be written.
 WriteOutcome append_progress(const std::string& path, long max_digit_sum, RunClock& clock,
                              Clock& time);
+// The two halves of append_progress, for a caller with work between them.
+void advance_run_clock(RunClock& clock, Clock& time);
+WriteOutcome append_progress_record(const std::string& path, long long elapsed_s,
+                                    long max_digit_sum);
+// The run time now: elapsed_s and the time since the last mark, the clock left as it is.
+long long run_time_now(const RunClock& clock, Clock& time);
+// A search that continues: its run time goes on from elapsed_s, marked now.
+void resume_run_clock(RunClock& clock, long long elapsed_s, Clock& time);
 
 // Reading the file back at the end of the run.
 struct ProgressReader {
@@ -39,6 +47,15 @@ struct ProgressReader {
   ~ProgressReader();
 };
 bool progress_at_end(ProgressReader& reader);
+
+// The file read through: how many records it holds and the last of them.
+struct ProgressSummary {
+  bool readable = false;
+  long long records = 0;
+  long double last_time_s = 0;
+  long double last_value = 0;
+};
+ProgressSummary summarise_progress(const std::string& path);
 // Reads one record: two numbers in file order (elapsed seconds, then complexity). A number
 // is the text up to the next space, comma, CR or end of file (tabs and LF inside dropped),
 // read as far as it forms a decimal number ([sign] digits [. digits] [E [sign] digits]): no

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "platform/files.hpp"
+#include "report/kept_files.hpp"
 #include "report/number_format.hpp"
 #include "report/text_out.hpp"
 
@@ -76,43 +77,26 @@ Scan scan_lines(const LockedFile& file, std::string_view key) {
 
 }  // namespace
 
-std::string kept_results_name(const std::string& base_name, const LocalTime& t, int copy) {
-  std::array<char, 64> stamp{};
-  std::snprintf(stamp.data(), stamp.size(), "-%04d-%02d-%02d-%02d%02d%02d", t.year, t.month, t.day,
-                t.hour, t.minute, t.second);
-  std::string name = base_name + stamp.data();
-  if (copy > 1) {
-    name += '-';
-    name += std::to_string(copy);
-  }
-  return name + ".txt";
-}
-
-ResultsStart start_results_file(const std::string& base_name) {
+ResultsStart start_results_file(const std::string& base_name, bool continuing) {
   const std::string path = base_name + ".txt";
   ResultsStart start;
   const FileFacts facts = look_at_file(path);
   // Earlier finds, and whatever else lies under the name but a folder, move aside before the
   // file is emptied: a link moves itself, so nothing is written through it.
-  if (facts.exists && !facts.folder && (!facts.regular || facts.size > 0)) {
-    for (int copy = 1;; ++copy) {
-      const std::string name = kept_results_name(base_name, facts.modified, copy);
-      std::string failure;
-      const Move move = move_file_keeping_target(path, name, failure);
-      if (move == Move::moved) {
-        start.kept_as = name;
-        break;
-      }
-      if (move == Move::failed || copy == max_kept_copies) {
-        start.not_kept = failure.empty() ? "no free name" : failure;
-        // The earlier results stay, and new finds go after them: the file is opened as for
-        // a find, to tell whether that will work.
-        start.created = outcome_of(open_locked(path, OpenMode::append).failure);
-        return start;
-      }
+  const bool earlier =
+      facts.regular ? facts.size > 0 && !continuing : facts.exists && !facts.folder;
+  if (earlier) {
+    const KeptAside kept = keep_aside(base_name, "txt");
+    if (kept.name.empty()) {
+      start.not_kept = kept.failure;
+      // The earlier results stay, and new finds go after them: the file is opened as for
+      // a find, to tell whether that will work.
+      start.created = outcome_of(open_locked(path, OpenMode::append).failure);
+      return start;
     }
+    start.kept_as = kept.name;
   }
-  const LockedFile file = open_locked(path, OpenMode::truncate);
+  const LockedFile file = open_locked(path, continuing ? OpenMode::append : OpenMode::truncate);
   start.created = outcome_of(file.failure);
   return start;
 }

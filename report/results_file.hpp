@@ -15,16 +15,13 @@ struct ResultsStart {
   std::string not_kept;  // why earlier results could not be kept aside; they stay in the file
   WriteOutcome created;  // the results file, ready for finds
 };
-// The results file base_name.txt, empty at the start of a run. When it held anything, that is
-// first kept beside it as base_name-yyyy-mm-dd-hhmmss.txt, from its modification time (with
-// -2, -3, ... after the time when that name is taken). So is anything under the name that is
-// not a regular file or a folder (a link moves itself, what it points to is left alone), and a
-// new regular file takes its place. If earlier results cannot be kept, they stay as they are
-// and new finds follow them.
-ResultsStart start_results_file(const std::string& base_name);
-// The name under which start_results_file keeps earlier results (copy 1 has no number).
-std::string kept_results_name(const std::string& base_name, const LocalTime& modified, int copy);
-inline constexpr int max_kept_copies = 1000;
+// The results file base_name.txt at the start of a search. A new search starts it empty: when
+// it held anything, that is first kept beside it as base_name-yyyy-mm-dd-hhmmss.txt (see
+// keep_aside). A search that continues keeps a regular file as it is. Either way, anything
+// under the name that is not a regular file or a folder (a link moves itself, what it points
+// to is left alone) is kept aside, and a new regular file takes its place. If earlier results
+// cannot be kept, they stay as they are and new finds follow them.
+ResultsStart start_results_file(const std::string& base_name, bool continuing = false);
 
 // Appends the result line unless a line of the file already begins with its key (index list,
 // complexity and parameters): then it writes nothing (skipped). When the file's last line has

@@ -2,6 +2,7 @@
 // and plays back scripted keys, and a clock whose readings the test sets.
 #pragma once
 
+#include <cstdint>
 #include <deque>
 #include <string>
 #include <string_view>
@@ -106,6 +107,7 @@ class FakeClock : public Clock {
  public:
   long double time_of_day = 0;
   long double monotonic = 0;
+  std::int64_t unix_time = 1796787813;  // 2026-12-09 03:43:33 UTC
   std::deque<long double> time_of_day_script;
   std::deque<long double> monotonic_script;
   int time_of_day_reads = 0;
@@ -119,6 +121,7 @@ class FakeClock : public Clock {
     ++monotonic_reads;
     return next(monotonic_script, monotonic);
   }
+  std::int64_t unix_time_s() override { return unix_time; }
 
  private:
   static long double next(std::deque<long double>& script, long double& value) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -31,6 +33,7 @@ struct Outcome {
   Params p{0, 1.000136L, 0.5L, 0.37L, -1.2L, 0.05L};
   State x_start{0, 0.3L, -0.1L, 0.2L, 0.5L};
   bool plot_drops = false;
+  long double at_s = -1;  // the monotonic clock when the trial ends, if it moves
 };
 
 class RunTest : public ::testing::Test {
@@ -54,6 +57,7 @@ class RunTest : public ::testing::Test {
   void play_outcome(RunState& s) {
     ASSERT_LT(next, outcomes.size()) << "the loop ran more trials than scripted";
     const Outcome& o = outcomes[next++];
+    if (o.at_s >= 0) clock.monotonic = o.at_s;
     s.step = o.step;
     s.p = o.p;
     s.x_start = o.x_start;
@@ -65,8 +69,11 @@ class RunTest : public ::testing::Test {
     s.invariant_start = invariant(s.x_start, s.p);
   }
 
-  // Runs start-up and the loop until the scripted Escape.
-  void run(std::vector<Outcome> script, std::vector<int> keys) {
+  // Runs start-up and the loop until the scripted Escape. A run that does not `continue_search`
+  // starts as after a finished search, without the state file the last one left.
+  void run(std::vector<Outcome> script, std::vector<int> keys, bool continue_search = false) {
+    if (!continue_search) std::filesystem::remove(base + ".state");
+    next = 0;
     outcomes = std::move(script);
     for (int key : keys) console.keys.push_back(key);
     state = std::make_unique<RunState>();
@@ -90,7 +97,6 @@ constexpr int escape = 27;
 
 TEST_F(RunTest, StartUpEmptiesResultsAndWritesTheFirstProgressRecord) {
   { std::ofstream(base + ".txt", std::ios::binary) << "old results\r\n"; }
-  { std::ofstream(base + ".dat", std::ios::binary) << " 999           3 \r\n"; }
   run({{9}}, {escape});
   EXPECT_EQ(read_file(base + ".txt"), "");
   // The earlier results are kept beside it, and the console says where.
@@ -110,7 +116,7 @@ TEST_F(RunTest, StartUpEmptiesResultsAndWritesTheFirstProgressRecord) {
   // The console is titled, moved beside the window, cleared, and brought back to the front.
   ASSERT_GE(console.calls.size(), 7u);
   EXPECT_EQ(console.calls[0].kind, ConsoleCall::set_title);
-  EXPECT_EQ(console.calls[0].text, base);
+  EXPECT_EQ(console.calls[0].text, base + " \xB7 0 trials \xB7 0.0/s \xB7 0 finds \xB7 00:00");
   EXPECT_EQ(console.calls[1].kind, ConsoleCall::move_window);
   EXPECT_EQ(console.calls[1].a, 446);
   EXPECT_EQ(console.calls[1].b, 0);
@@ -257,7 +263,12 @@ TEST_F(RunTest, EndOfRunReportsTrialsPlotsAndRemovesTheProgressFile) {
   console.keys.push_back('x');
   end_of_run(*state, *env);
   const std::string screen = console.screen();
-  EXPECT_NE(screen.find("\nTrials = 3 \n\n"), std::string::npos) << screen;
+  EXPECT_NE(screen.find("\nTrials = 3 \nTrials by end code:  1: 0  2: 0  3: 0  4: 0  5: 0  6: 0"
+                        "  7: 0  8: 0  9: 2  chaotic: 1\nClosest approach: no trial has reached a "
+                        "check\n\n"),
+            std::string::npos)
+      << screen;
+  EXPECT_FALSE(std::filesystem::exists(base + ".state"));
   EXPECT_FALSE(std::filesystem::exists(base + ".dat"));
   EXPECT_EQ(std::filesystem::file_size(base + ".bmp"), 559734u);
   EXPECT_EQ(console.calls.back().kind, ConsoleCall::wait_key);
@@ -310,10 +321,12 @@ TEST_F(RunTest, FailedWritesAreSaidOncePerFileUntilAWriteWorks) {
   Canvas probe;
   const std::string bmp_gone = ": " + save_bitmap(probe, folder + "/probe.bmp").reason;
   const std::vector<std::string> expected = {
-      "0 lyaptest.txt" + gone, "0 lyaptest.dat" + gone,  // start-up, before the first trial
-      "1 lyaptest.bmp" + bmp_gone,                       // the first success
-      // the third trial wrote all three; the fourth fails them all again
-      "4 lyaptest.bmp" + bmp_gone, "4 lyaptest.txt" + gone, "4 lyaptest.dat" + gone};
+      // start-up, before the first trial
+      "0 lyaptest.txt" + gone, "0 lyaptest.dat" + gone, "0 lyaptest.state" + bmp_gone,
+      "1 lyaptest.bmp" + bmp_gone,  // the first success
+      // the third trial wrote them all; the fourth fails them all again
+      "4 lyaptest.bmp" + bmp_gone, "4 lyaptest.txt" + gone, "4 lyaptest.state" + bmp_gone,
+      "4 lyaptest.dat" + gone};
   EXPECT_EQ(warnings, expected);
   EXPECT_FALSE(std::filesystem::exists(folder));
   EXPECT_NE(console.screen().find(" 24\n"), std::string::npos);
@@ -383,6 +396,163 @@ TEST_F(RunTest, EndOfRunPlotsTheProgressFileBeforeRemovingIt) {
     EXPECT_EQ(get_pixel(env->canvas, x, y), black) << x << ", " << y;
   }
   EXPECT_EQ(get_pixel(env->canvas, 240, 150), white);
+}
+
+// The files of the folder whose names begin with `prefix`, by name.
+std::vector<std::string> files_named(const std::string& dir, const std::string& prefix) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    const std::string name = entry.path().string();
+    if (name.rfind(prefix, 0) == 0) names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// A search that stops other than by Escape goes on at the next start in its folder: the walk,
+// the counts, the results file and the run time.
+TEST_F(RunTest, AnUnfinishedSearchContinuesWhereItStopped) {
+  Outcome first{29998};    // digit sum 24, shown with two decimals
+  Outcome second = first;  // 24 again, shown with six decimals from now on
+  second.p[4] = -1.3L;
+  run({first, {4}, second, {9}}, {none, none, none, escape});
+  ASSERT_EQ(state->n_found, 2);
+  const std::string results = read_file(base + ".txt");
+  const RunState before = *state;
+
+  // Started again later: the time in between does not count.
+  clock.monotonic = 5000;
+  console.calls.clear();
+  state = std::make_unique<RunState>();
+  start_up(*state, *env);
+  // As the state file last had them, at the second find.
+  EXPECT_EQ(state->trial_no, 3);
+  EXPECT_EQ(state->n_found, 2);
+  EXPECT_EQ(state->max_digit_sum, 24);
+  EXPECT_EQ(state->prev_digit_sum, 24);
+  EXPECT_EQ(state->max_decimals, before.max_decimals);
+  for (int i = 1; i <= n_params; ++i) {
+    EXPECT_EQ(state->p_centre[i], before.p_centre[i]);
+    EXPECT_EQ(state->p_decimals[i], before.p_decimals[i]);
+  }
+  for (int j = 1; j <= n_dims; ++j) EXPECT_EQ(state->x_centre[j], before.x_centre[j]);
+  EXPECT_EQ(state->tally.code[4], 1);
+  EXPECT_EQ(state->tally.chaotic, 2);
+  const LocalTime began = local_time_of(clock.unix_time);
+  char when[32];
+  std::snprintf(when, sizeof when, "%04d-%02d-%02d %02d:%02d", began.year, began.month, began.day,
+                began.hour, began.minute);
+  const std::string line =
+      std::string("Continuing the search begun ") + when + ": 3 trials, 2 finds, complexity 24";
+  const std::vector<std::string> printed = console.printed();
+  ASSERT_FALSE(printed.empty());
+  EXPECT_EQ(printed[0], line);
+  EXPECT_EQ(console.count(ConsoleCall::read_key), 0);  // before the first trial
+  for (const ConsoleCall& call : console.calls) {
+    if (call.text == line) {
+      EXPECT_EQ(call.colour, 11);
+    }
+  }
+
+  // The same set again is not written again; a new one is, numbered on from the last find.
+  Outcome third = first;
+  third.p[5] = 0.06L;
+  third.at_s = 5120;
+  next = 0;
+  outcomes = {second, third, {9}};
+  console.keys = {none, none, escape};
+  search_until_escape(*state, *env);
+  EXPECT_EQ(state->trial_no, 6);
+  EXPECT_EQ(state->n_found, 4);
+  const std::string now = read_file(base + ".txt");
+  ASSERT_EQ(now.substr(0, results.size()), results);
+  EXPECT_EQ(std::count(now.begin(), now.end(), '\n'), 3);
+  EXPECT_NE(console.screen().find("\n  4  1.000136"), std::string::npos) << console.screen();
+  // One beep for the repeat, as after any find of the same length.
+  EXPECT_EQ(console.count(ConsoleCall::beep), 2);
+  // One start record; the run time goes on from where it stopped.
+  const std::string record_0 = " 0" + std::string(13, ' ');
+  EXPECT_EQ(read_file(base + ".dat"), record_0 + "25 \r\n" + record_0 + "24 \r\n" + record_0 +
+                                          "24 \r\n" + record_0 + "24 \r\n" + " 120" +
+                                          std::string(11, ' ') + "24 \r\n");
+  EXPECT_TRUE(files_named(dir, base + "-").empty());
+  // Escape finishes it: nothing is left to continue.
+  console.keys.push_back('x');
+  end_of_run(*state, *env);
+  EXPECT_FALSE(std::filesystem::exists(base + ".state"));
+  EXPECT_FALSE(std::filesystem::exists(base + ".dat"));
+}
+
+// Whatever is wrong with an unfinished search's files, a new search begins, says why in light
+// red, and keeps the earlier results, progress and state aside, byte for byte.
+TEST_F(RunTest, AStateThatCannotBeTrustedBeginsANewSearchAndLosesNothing) {
+  run({{29998}, {9}}, {none, escape});
+  const std::string real = read_file(base + ".state");
+  const std::string progress = read_file(base + ".dat");
+  ASSERT_NE(real.find("\nbudget: 24\r\n"), std::string::npos) << real;
+  const auto with = [&](const std::string& from, const std::string& to) {
+    std::string text = real;
+    return text.replace(text.find(from), from.size(), to);
+  };
+  struct Case {
+    std::string name;
+    std::string state;     // none when empty
+    std::string progress;  // none when empty
+  };
+  std::vector<Case> cases;
+  for (std::size_t n = 1; n < real.size(); ++n) {
+    cases.push_back({"cut after byte " + std::to_string(n), real.substr(0, n), progress});
+  }
+  const std::string last_record_20 = progress.substr(0, progress.rfind("24 \r\n")) + "20 \r\n";
+  cases.insert(cases.end(),
+               {{"garbage", "\x01\xff\xfe not a state\r\nend\r\n", progress},
+                {"another version", with("version: 1\r\n", "version: 2\r\n"), progress},
+                {"budget above 25", with("\nbudget: 24\r\n", "\nbudget: 26\r\n"), progress},
+                {"budget below 0", with("\nbudget: 24\r\n", "\nbudget: -1\r\n"), progress},
+                {"NaN centre", with("x_centre: ", "x_centre: nan "), progress},
+                {"negative count", with("\nfinds: 1\r\n", "\nfinds: -1\r\n"), progress},
+                {"counts that do not add up", with("\ntrials: 1\r\n", "\ntrials: 2\r\n"), progress},
+                {"a name twice", with("end\r\n", "finds: 1\r\nend\r\n"), progress},
+                {"budget above the progress file's last record", real, last_record_20},
+                {"no progress file", real, ""},
+                {"no state file", "", progress}});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+      std::filesystem::remove(entry.path());
+    }
+    testing::write_file(base + ".txt", "an earlier find\r\n");
+    if (!c.state.empty()) testing::write_file(base + ".state", c.state);
+    if (!c.progress.empty()) testing::write_file(base + ".dat", c.progress);
+    console.calls.clear();
+    run({{9}}, {escape}, true);
+    const std::string screen = console.screen();
+    ASSERT_NE(screen.find(base + ".state: the unfinished search cannot be continued, as "),
+              std::string::npos)
+        << screen;
+    bool red = false;
+    for (const ConsoleCall& call : console.calls) {
+      if (call.text == base + ".state") red = call.colour == 12;
+    }
+    EXPECT_TRUE(red);
+    // A new search.
+    EXPECT_EQ(screen.find("Continuing"), std::string::npos);
+    EXPECT_EQ(state->max_digit_sum, 25);
+    EXPECT_EQ(state->trial_no, 1);
+    EXPECT_EQ(read_file(base + ".dat"), " 0" + std::string(13, ' ') + "25 \r\n");
+    EXPECT_EQ(read_file(base + ".txt"), "");
+    // Nothing lost.
+    const auto kept = [&](const std::string& extension) {
+      std::string bytes;
+      for (const std::string& name : files_named(dir, base + "-")) {
+        if (name.ends_with("." + extension)) bytes += read_file(name);
+      }
+      return bytes;
+    };
+    EXPECT_EQ(kept("txt"), "an earlier find\r\n");
+    EXPECT_EQ(kept("state"), c.state);
+    EXPECT_EQ(kept("dat"), c.progress);
+  }
 }
 
 }  // namespace
