@@ -8,12 +8,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <random>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "pty_session.hpp"
@@ -168,37 +170,110 @@ bool wait_until(const std::function<bool()>& done, std::chrono::seconds limit) {
   return true;
 }
 
-TEST(Kill, EveryKillLeavesWholeLines) {
+// A value of the state file, -1 when there is none to read.
+long long state_value(const fs::path& dir, const std::string& name) {
+  const std::string text = read_file(dir / "lyapsearch.state");
+  const std::size_t at = text.find("\n" + name + ": ");
+  if (at == std::string::npos) return -1;
+  return std::atoll(text.c_str() + at + name.size() + 3);
+}
+
+// The progress records as (seconds, budget).
+std::vector<std::pair<long long, long long>> records_of(const std::string& text) {
+  std::vector<std::string> lines;
+  split_lines(text, lines);
+  std::vector<std::pair<long long, long long>> records;
+  for (const std::string& line : lines) {
+    const std::vector<std::string> w = words(line);
+    if (w.size() == 2) records.emplace_back(std::atoll(w[0].c_str()), std::atoll(w[1].c_str()));
+  }
+  return records;
+}
+
+// The keys of the result lines: the index list, the budget and the parameters, which is all
+// before the exponent.
+::testing::AssertionResult no_key_twice(const std::string& results) {
+  std::vector<std::string> lines, keys;
+  split_lines(results, lines);
+  for (const std::string& line : lines) {
+    const std::string before = line.substr(0, line.find('\xF1'));
+    keys.push_back(before.substr(0, before.find_last_not_of(' ', before.find_last_of(' ')) + 1));
+  }
+  std::sort(keys.begin(), keys.end());
+  const auto twice = std::adjacent_find(keys.begin(), keys.end());
+  if (twice != keys.end()) return ::testing::AssertionFailure() << "twice: " << *twice;
+  return ::testing::AssertionSuccess();
+}
+
+// Killed at random moments while it writes finds, each search is started again in its folder,
+// and continues: whole lines, no find lost or written twice, the run time and the finds going
+// on, the budget never rising, and nothing kept aside.
+TEST(Kill, EveryKillLeavesWholeLinesAndTheNextStartContinues) {
   const ScratchDir scratch;
   ASSERT_TRUE(scratch.ok());
   std::mt19937 random(std::random_device{}());
   std::uniform_int_distribution<int> pause_us(0, 20000);
-  std::size_t most_lines = 0;
-  for (int kill_no = 0; kill_no < 120; ++kill_no) {
-    // After one to six finds (however fast this build finds them), at any moment of the next.
-    const std::size_t finds_before = 1 + static_cast<std::size_t>(kill_no % 6);
-    const fs::path dir = scratch.path() / std::to_string(kill_no);
+  long long most_finds = 0;
+  for (int folder = 0; folder < 20; ++folder) {
+    const fs::path dir = scratch.path() / std::to_string(folder);
     fs::create_directory(dir);
-    Search search(dir);
-    ASSERT_GT(search.pid, 0);
-    ASSERT_TRUE(wait_until(
-        [&] {
-          search.read_console();
-          return lines_in(read_file(dir / "lyapsearch.txt")) >= finds_before;
-        },
-        std::chrono::seconds(60)))
-        << search.console;
-    std::this_thread::sleep_for(std::chrono::microseconds(pause_us(random)));
-    const int status = search.kill_now(SIGKILL);
-    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
-    const std::string results = read_file(dir / "lyapsearch.txt");
-    ASSERT_TRUE(results_whole(results)) << "kill " << kill_no;
-    ASSERT_TRUE(progress_whole(read_file(dir / "lyapsearch.dat"))) << "kill " << kill_no;
-    ASSERT_TRUE(bitmap_whole(dir / "lyapsearch.bmp")) << "kill " << kill_no;
-    most_lines = std::max(most_lines, lines_in(results));
+    std::string results_before;
+    long long finds_before = 0;
+    for (int start = 0; start < 6; ++start) {
+      SCOPED_TRACE("folder " + std::to_string(folder) + ", start " + std::to_string(start));
+      Search search(dir);
+      ASSERT_GT(search.pid, 0);
+      // After one to three finds of this start (however fast this build finds them), at any
+      // moment of the next.
+      const long long wanted = finds_before + 1 + (folder + start) % 3;
+      ASSERT_TRUE(wait_until(
+          [&] {
+            search.read_console();
+            return state_value(dir, "finds") >= wanted;
+          },
+          std::chrono::seconds(60)))
+          << search.console;
+      if (start > 0) {
+        EXPECT_NE(search.console.find("Continuing the search begun "), std::string::npos);
+        EXPECT_NE(search.console.find(" trials, " + std::to_string(finds_before) + " finds"),
+                  std::string::npos)
+            << search.console.substr(0, 200);
+      }
+      std::this_thread::sleep_for(std::chrono::microseconds(pause_us(random)));
+      const int status = search.kill_now(SIGKILL);
+      ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+
+      const std::string results = read_file(dir / "lyapsearch.txt");
+      ASSERT_TRUE(results_whole(results));
+      ASSERT_EQ(results.substr(0, results_before.size()), results_before);
+      ASSERT_TRUE(no_key_twice(results));
+      const std::string progress = read_file(dir / "lyapsearch.dat");
+      ASSERT_TRUE(progress_whole(progress));
+      ASSERT_TRUE(bitmap_whole(dir / "lyapsearch.bmp"));
+      const auto records = records_of(progress);
+      ASSERT_FALSE(records.empty());
+      EXPECT_EQ(records[0], (std::pair<long long, long long>{0, 25}));
+      for (std::size_t i = 1; i < records.size(); ++i) {
+        EXPECT_GE(records[i].first, records[i - 1].first) << progress;
+        EXPECT_LE(records[i].second, records[i - 1].second) << progress;
+      }
+      // One record at the start and one per find; a kill between a find's state and its
+      // record leaves the record to the next start.
+      const long long finds = state_value(dir, "finds");
+      EXPECT_GE(finds, finds_before);
+      EXPECT_TRUE(finds == static_cast<long long>(records.size()) - 1 ||
+                  finds == static_cast<long long>(records.size()))
+          << finds << " finds, " << records.size() << " records";
+      for (const auto& entry : fs::directory_iterator(dir)) {
+        EXPECT_NE(entry.path().filename().string().rfind("lyapsearch-", 0), 0u) << entry.path();
+      }
+      results_before = results;
+      finds_before = finds;
+    }
+    most_finds = std::max(most_finds, finds_before);
   }
   // The kills did come while finds were being written, not only after the first.
-  EXPECT_GE(most_lines, 6u);
+  EXPECT_GE(most_finds, 6);
 }
 
 // The signals a user or a batch system sends end the search with whole files and the terminal
