@@ -86,9 +86,12 @@ LockedFile open_locked(const std::string& path, OpenMode mode) {
   LockedFile file;
   file.handle = reinterpret_cast<std::intptr_t>(h);
   if (GetFileType(h) != FILE_TYPE_DISK) return failed(not_regular);
+  // The handle's attributes, and the name's too: wine shows a link by its name only.
   BY_HANDLE_FILE_INFORMATION info{};
-  if (GetFileInformationByHandle(h, &info) &&
-      (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+  const DWORD by_name = GetFileAttributesW(name.c_str());
+  constexpr DWORD not_a_file = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY;
+  if ((GetFileInformationByHandle(h, &info) && (info.dwFileAttributes & not_a_file) != 0) ||
+      (by_name != INVALID_FILE_ATTRIBUTES && (by_name & not_a_file) != 0)) {
     return failed(not_regular);
   }
   bool ready = true;
@@ -164,6 +167,14 @@ FileFacts look_at_file(const std::string& path) {
 WriteOutcome replace_file(const std::string& path, std::string_view bytes) {
   const std::wstring name = wide_path(path);
   const std::wstring temp = wide_path(temporary_name(path));
+  // A read-only file is the user's to keep: it is not replaced (Windows refuses that itself,
+  // wine does not).
+  const FileFacts existing = look_at_file(path);
+  const DWORD attributes = GetFileAttributesW(name.c_str());
+  if (existing.regular && attributes != INVALID_FILE_ATTRIBUTES &&
+      (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    return {WriteOutcome::failed, system_reason(ERROR_ACCESS_DENIED)};
+  }
   const auto create = [&] {
     return CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
