@@ -203,16 +203,6 @@ void handle_success(RunState& s, RunEnv& env, const TrialOutcome& found) {
               append_progress_record(env.progress_path(), s.clock.elapsed_s, s.max_digit_sum));
 }
 
-// Every trial of the search is counted by how it ended, and the nearest it came to a find.
-void count_trial(RunState& s, const TrialOutcome& outcome) {
-  s.trial_no += 1;
-  s.tally.count(outcome.step);
-  if (outcome.best_edge > -std::numeric_limits<long double>::infinity() &&
-      (!s.closest.reached || outcome.best_edge > s.closest.edge)) {
-    s.closest = {true, outcome.best_edge, outcome.p, outcome.x_start};
-  }
-}
-
 }  // namespace
 
 void search_until_escape(RunState& s, RunEnv& env) {

@@ -67,6 +67,15 @@ void take_outcome(RunState& s, const TrialOutcome& outcome) {
   s.best_edge = outcome.best_edge;
 }
 
+void count_trial(RunState& s, const TrialOutcome& outcome) {
+  s.trial_no += 1;
+  s.tally.count(outcome.step);
+  if (outcome.best_edge > -std::numeric_limits<long double>::infinity() &&
+      (!s.closest.reached || outcome.best_edge > s.closest.edge)) {
+    s.closest = {true, outcome.best_edge, outcome.p, outcome.x_start};
+  }
+}
+
 TrialPool::TrialPool(int workers, TrialFn trial, const RunState& constants)
     : trial_(std::move(trial)),
       slots_(workers > 0 ? static_cast<std::size_t>(workers) * slots_per_worker : 1) {

@@ -36,6 +36,9 @@ void draw_trial(RunState& s, Rng& rng, TrialJob& job);
 // handling: the one place that pairs the record's fields with the state's.
 void store_outcome(const RunState& s, TrialOutcome& outcome);
 void take_outcome(RunState& s, const TrialOutcome& outcome);
+// A trial taken back is counted in the run state: the trial number, the tally of how trials
+// ended, and the closest approach to a find.
+void count_trial(RunState& s, const TrialOutcome& outcome);
 
 class TrialPool {
  public:
