@@ -23,7 +23,8 @@ void console_print_number(Console& console, long double value);  // number_text 
 // part of the reason).
 void report_write_failure(Console& console, std::string_view file, std::string_view reason);
 // Two lines for the end of a search: how many trials ended with each code, and the closest
-// approach to a find with its parameters and start.
+// approach to a find (the highest lower band edge le - le_range / le_band_divisor any check
+// reached) with its parameters and start.
 void report_search_summary(Console& console, const Tally& tally, const ClosestApproach& closest);
 // One line of the program's text, then a name from the system, in the colour in force.
 void report_line(Console& console, std::string_view text, std::string_view name = {});
