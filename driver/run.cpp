@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <limits>
 #include <utility>
+#include <vector>
 
 #include "driver/driver.hpp"
 #include "driver/status.hpp"
@@ -33,10 +34,6 @@ void watch_write(RunEnv& env, bool& alarmed, const std::string& path, const Writ
   report_write_failure(env.console, path, write.reason);
 }
 
-}  // namespace
-
-namespace {
-
 // The state file is written every quarter of a minute while the search runs, so an interruption
 // loses little of its counts.
 constexpr long double state_interval_s = 15;
@@ -54,7 +51,7 @@ void show_standing(RunState& s, RunEnv& env, long double now_s) {
   env.standing.next_title_s = now_s + 1;
 }
 
-// About once a second the title, and about once a minute the state file.
+// About once a second the title, and every quarter of a minute the state file.
 void keep_up(RunState& s, RunEnv& env) {
   const long double now_s = env.clock.monotonic_s();
   if (now_s >= env.standing.next_title_s) show_standing(s, env, now_s);
@@ -71,16 +68,24 @@ std::string local_minute_text(std::int64_t unix_s) {
 }
 
 // An unfinished search that cannot be trusted keeps its progress and state beside the new
-// search, under dated names; says where, or why not.
-void keep_unfinished_aside(RunEnv& env, std::string& kept, std::string& not_kept) {
-  for (const char* extension : {"dat", "state"}) {
-    if (!look_at_file(env.base_name + "." + extension).exists) continue;
-    const KeptAside aside = keep_aside(env.base_name, extension);
-    std::string& list = aside.name.empty() ? not_kept : kept;
-    if (!list.empty()) list += ", ";
-    list += aside.name.empty() ? env.base_name + "." + extension + " (" + aside.failure + ")"
-                               : aside.name;
+// search, under dated names.
+struct KeptUnfinished {
+  std::string names;                                        // where they went, ", " between
+  std::vector<std::pair<std::string, std::string>> stayed;  // file and reason, for those that stay
+};
+KeptUnfinished keep_unfinished_aside(RunEnv& env) {
+  KeptUnfinished kept;
+  for (const std::string& path : {env.progress_path(), env.state_path()}) {
+    if (!look_at_file(path).exists) continue;
+    const KeptAside aside = keep_aside(env.base_name, path.substr(path.rfind('.') + 1));
+    if (aside.name.empty()) {
+      kept.stayed.emplace_back(path, "could not be kept aside (" + aside.failure + ")");
+      continue;
+    }
+    if (!kept.names.empty()) kept.names += ", ";
+    kept.names += aside.name;
   }
+  return kept;
 }
 
 }  // namespace
@@ -92,10 +97,8 @@ void start_up(RunState& s, RunEnv& env) {
 
   const Unfinished unfinished = find_unfinished(env.state_path(), env.progress_path());
   const bool continuing = unfinished.kind == Unfinished::sound;
-  std::string unfinished_kept, unfinished_not_kept;
-  if (unfinished.kind == Unfinished::unsound) {
-    keep_unfinished_aside(env, unfinished_kept, unfinished_not_kept);
-  }
+  KeptUnfinished kept_unfinished;
+  if (unfinished.kind == Unfinished::unsound) kept_unfinished = keep_unfinished_aside(env);
   const ResultsStart results = start_results_file(env.base_name, continuing);
   WriteOutcome progress;
   if (continuing) {
@@ -125,11 +128,11 @@ void start_up(RunState& s, RunEnv& env) {
                          "the unfinished search cannot be continued, as " + unfinished.why +
                              "; a new search begins");
   }
-  if (!unfinished_kept.empty()) {
-    report_line(env.console, "Its progress and state kept in ", unfinished_kept);
+  if (!kept_unfinished.names.empty()) {
+    report_line(env.console, "The unfinished search's files kept in ", kept_unfinished.names);
   }
-  if (!unfinished_not_kept.empty()) {
-    report_write_failure(env.console, unfinished_not_kept, "could not be kept aside");
+  for (const auto& [path, reason] : kept_unfinished.stayed) {
+    report_write_failure(env.console, path, reason);
   }
   if (continuing) {
     env.console.set_colour(colour_complexity);
