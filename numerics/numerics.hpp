@@ -42,7 +42,10 @@ std::int32_t round_to_int32(long double v);
 
 // The program's square root: a negative argument is returned unchanged.
 long double ext_sqrt(long double v);
-// The program's natural logarithm: 0 for v <= 0, infinities, NaN and denormals.
+// The program's natural logarithm: 0 for v <= 0, infinities, NaN and denormals. Worked out by
+// the program itself (numerics/ln.cpp) rather than by the C library's logl, whose x87
+// instruction gives different last bits on different processors: within 1 ulp of ln v, nearly
+// always the nearest long double, and the same bits on every processor and system.
 long double ext_ln(long double v);
 // 1 for e = 0; repeated product for integer e (reciprocal for negative e); e rounded to
 // the nearest integer when b < 0; otherwise exp(e x ln b).

@@ -67,11 +67,6 @@ long double ext_sqrt(long double v) {
   return v < 0 ? v : std::sqrt(v);
 }
 
-long double ext_ln(long double v) {
-  if (!(v > 0) || !std::isfinite(v) || !std::isnormal(v)) return 0;
-  return std::log(v);
-}
-
 long double ext_pow(long double b, long double e) {
   if (e == 0) return 1;
   if (b < 0) e = std::rint(e);

@@ -1,6 +1,6 @@
 // What must come out the same, bit for bit, from the Linux and the Windows builds: trials drawn
-// as the search draws them, and every C library function that a trial, a draw or a plot
-// calls, over many arguments. The records are text lines; tests/data/cross_platform.txt holds
+// as the search draws them, and every maths function that a trial, a draw or a plot calls,
+// over many arguments. The records are text lines; tests/data/cross_platform.txt holds
 // those of the Linux build, which the test of each build compares with its own. After a
 // change that is meant to alter them, regenerate the file with the Linux build:
 //   build/tests/cross_platform_golden > tests/data/cross_platform.txt
@@ -8,8 +8,12 @@
 // The maths those paths take, and why each gives the same bits everywhere:
 // - sine and cosine (model, results plot, cylinder projection): the program's own
 //   fast_sincos, for every argument; hashed here as each compiler built it.
-// - logl (polar method, the trial's growth) and sqrtl (model, polar method, the trial, the
-//   integrator's fourth root): the library's, hashed over three million and one million
+// - the natural logarithm (polar method, the trial's growth): the program's own ext_ln, from
+//   IEEE additions, multiplications and divisions only, for every argument (logl is the x87
+//   instruction fyl2x, whose last bits differ between Intel and AMD processors); hashed here
+//   over three million arguments across the whole range, as each compiler built it.
+// - sqrtl (model, polar method, the trial, the integrator's fourth root): the library's, the
+//   x87 square root, which IEEE requires to be correctly rounded; hashed over one million
 //   arguments across the whole range. The builds agree.
 // - snprintf "%.17Le" under number_str and the digit sum, and strtold in the progress file's
 //   reader (end-of-run plot): correctly rounded in both libraries; hashed over 10^5 texts.
@@ -143,7 +147,7 @@ inline void add_functions(std::vector<std::string>& out) {
     ln.add(ext_ln(1 + (rnd(rng) - 0.5L) * std::ldexp(1.0L, -static_cast<int>(rnd(rng) * 64))));
     ln.add(ext_ln(spread_value(rng, -16382, 16383)));
   }
-  out.push_back(ln.line("logl"));
+  out.push_back(ln.line("ext_ln"));
 
   Digest root;
   for (int i = 0; i < n_arguments; ++i) root.add(ext_sqrt(spread_value(rng, -16382, 16383)));

@@ -10,7 +10,6 @@
 
 namespace {
 
-using lyap::ext_ln;
 using lyap::ext_pow;
 using lyap::ext_sqrt;
 using lyap::round_dec;
@@ -149,15 +148,6 @@ TEST(ExtSqrt, NegativeArgumentsComeBackUnchanged) {
   EXPECT_EQ(ext_sqrt(inf), inf);
   for (const long double v : {-4.0L, -1e-3000L, -0.5L, -inf}) EXPECT_EQ(ext_sqrt(v), v);
   EXPECT_TRUE(std::isnan(ext_sqrt(nan)));
-}
-
-TEST(ExtLn, ZeroOutsideTheNormalPositiveRange) {
-  const long double zero_cases[] = {0, -0.0L, -1, -inf, inf, nan, LDBL_TRUE_MIN, LDBL_MIN / 2};
-  for (const long double v : zero_cases) EXPECT_EQ(ext_ln(v), 0) << v;
-  EXPECT_EQ(ext_ln(1), 0);
-  EXPECT_EXT_NEAR(ext_ln(LDBL_MIN), -11355.137111933024058L, 1e-12L);
-  EXPECT_EXT_NEAR(ext_ln(2.718281828459045235360287L), 1, 1e-18L);
-  EXPECT_EXT_NEAR(ext_ln(1e-1000L), -2302.5850929940456840L, 1e-14L);
 }
 
 TEST(ExtPow, Conventions) {
