@@ -24,22 +24,13 @@ LockedFile failed(std::string reason) {
 }
 
 constexpr const char* not_regular = "not a regular file";
+// Attributes of what is no regular file of ours: a folder, or a link of either kind.
+constexpr DWORD not_a_file = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
 
 bool is_folder(const std::wstring& path) {
   const DWORD attributes = GetFileAttributesW(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
-
-// A handle closed on every way out of a function.
-struct Handle {
-  HANDLE h = INVALID_HANDLE_VALUE;
-  explicit Handle(HANDLE h_) : h(h_) {}
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  ~Handle() {
-    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
-  }
-};
 
 bool write_all(HANDLE h, std::string_view bytes) {
   while (!bytes.empty()) {
@@ -89,7 +80,6 @@ LockedFile open_locked(const std::string& path, OpenMode mode) {
   // The handle's attributes, and the name's too: wine shows a link by its name only.
   BY_HANDLE_FILE_INFORMATION info{};
   const DWORD by_name = GetFileAttributesW(name.c_str());
-  constexpr DWORD not_a_file = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY;
   if ((GetFileInformationByHandle(h, &info) && (info.dwFileAttributes & not_a_file) != 0) ||
       (by_name != INVALID_FILE_ATTRIBUTES && (by_name & not_a_file) != 0)) {
     return failed(not_regular);
@@ -169,9 +159,8 @@ WriteOutcome replace_file(const std::string& path, std::string_view bytes) {
   const std::wstring temp = wide_path(temporary_name(path));
   // A read-only file is the user's to keep: it is not replaced (Windows refuses that itself,
   // wine does not).
-  const FileFacts existing = look_at_file(path);
   const DWORD attributes = GetFileAttributesW(name.c_str());
-  if (existing.regular && attributes != INVALID_FILE_ATTRIBUTES &&
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & not_a_file) == 0 &&
       (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
     return {WriteOutcome::failed, system_reason(ERROR_ACCESS_DENIED)};
   }
@@ -179,20 +168,19 @@ WriteOutcome replace_file(const std::string& path, std::string_view bytes) {
     return CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   };
-  Handle out(create());
+  HANDLE out = create();
   // The name is ours alone: whatever is there was left by a write cut short (or planted), and
   // goes; a link is deleted itself, never what it points to.
-  if (out.h == INVALID_HANDLE_VALUE &&
+  if (out == INVALID_HANDLE_VALUE &&
       (GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ALREADY_EXISTS) &&
       DeleteFileW(temp.c_str())) {
-    out.h = create();
+    out = create();
   }
-  if (out.h == INVALID_HANDLE_VALUE) return {WriteOutcome::failed, system_reason(GetLastError())};
+  if (out == INVALID_HANDLE_VALUE) return {WriteOutcome::failed, system_reason(GetLastError())};
   // The new bytes reach the disk before the name points at them.
-  const bool written = write_all(out.h, bytes) && FlushFileBuffers(out.h);
+  const bool written = write_all(out, bytes) && FlushFileBuffers(out);
   DWORD error = GetLastError();
-  CloseHandle(out.h);
-  out.h = INVALID_HANDLE_VALUE;
+  CloseHandle(out);
   // Replacing renames over the name itself: a link there is replaced, not followed. A
   // read-only file, or one another program holds open, refuses.
   if (written &&

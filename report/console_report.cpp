@@ -62,10 +62,7 @@ void report_line(Console& console, std::string_view text, std::string_view name)
 
 void report_failure(Console& console, long step) {
   console.set_colour(colour_failure);
-  const std::string text = number_str(static_cast<long double>(step));
-  const std::size_t begin = text.find_first_not_of(' ');
-  const std::size_t end = text.find_last_not_of(' ');
-  console.print_text(std::string_view(text).substr(begin, end - begin + 1));
+  console.print_text(trimmed(static_cast<long double>(step)));
 }
 
 void report_success_start(Console& console) {
