@@ -1,12 +1,18 @@
-// The command line. With no argument the program searches; it also answers --help and
-// --version, and refuses anything else. The answers are texts and an exit status only: they are
-// given before the search is set up, so asking about the program touches no file, lock, window
-// or console.
+// The command line, read once into plain options before anything runs. With no argument the
+// program searches; options make the search reproducible or of a fixed size, check one trial,
+// or show where the searches in some folders stand. Asking about the program, and every refusal,
+// is a text and an exit status only: given before anything is set up, it touches no file,
+// lock, window or console.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "numerics/numerics.hpp"
 
 namespace lyap {
 
@@ -17,20 +23,43 @@ struct BuildInfo {
   bool library_trig = false;  // the C library's sine and cosine (a reference build)
 };
 
-// What the command line asks for: a search, or a text and an exit status instead of one.
-struct CommandLineAnswer {
-  bool search = false;
-  bool to_stderr = false;
+// How a search is run.
+struct SearchOptions {
+  std::optional<std::uint64_t> seed;   // the generator's seed; from the time of day without it
+  std::optional<std::int64_t> trials;  // finish once the search has counted this many trials
+};
+
+// One trial run on its own: p(3..5) and the start, exactly as the draw gives them for their
+// texts, and a bitmap to save its phase portrait in (none when empty).
+struct CheckOptions {
+  Params p{};
+  State x_start{};
+  std::string picture;
+};
+
+struct CommandLine {
+  enum class Action {
+    search,  // search in the current folder
+    check,   // run one trial
+    status,  // show the searches in `folders`
+    answer,  // print `text` and exit with `status`
+  } action = Action::search;
+  SearchOptions search;
+  CheckOptions check;
+  std::vector<std::string> folders;
   std::string text;
+  bool to_stderr = false;
   int status = 0;
 };
 
+// The largest --trials: counts stay exact in every format the program keeps them in.
+inline constexpr std::int64_t most_trials = std::int64_t{1} << 53;
+
 // `argv` as main has it, the program's own name first; `name` is the executable's base name:
-// the files are named after it, and the texts say it as the user would type it. Every argument
-// must be one the program takes: the first unknown one is refused (status 2), otherwise the
-// first one decides.
-CommandLineAnswer answer_command_line(std::string_view name, std::span<const char* const> argv,
-                                      const BuildInfo& build);
+// the files are named after it, and the texts say it as the user would type it. A bad command
+// line is refused with one line on stderr and status 2.
+CommandLine read_command_line(std::string_view name, std::span<const char* const> argv,
+                              const BuildInfo& build);
 
 std::string usage_text(std::string_view name);
 std::string version_line(const BuildInfo& build);

@@ -90,19 +90,33 @@ KeptUnfinished keep_unfinished_aside(RunEnv& env) {
 
 }  // namespace
 
+std::uint64_t time_of_day_seed(long double time_of_day_s) {
+  return static_cast<std::uint64_t>(round_to_long(time_of_day_s * 1e6L));
+}
+
 void start_up(RunState& s, RunEnv& env) {
+  start_up(s, env, find_unfinished(env.state_path(), env.progress_path()));
+}
+
+void start_up(RunState& s, RunEnv& env, const Unfinished& unfinished) {
   s.max_digit_sum = (3 + s.max_decimals) * n_params;
   s.eps_sq = eps * eps;
-  env.rng = make_rng(env.clock.time_of_day_s());
 
-  const Unfinished unfinished = find_unfinished(env.state_path(), env.progress_path());
   const bool continuing = unfinished.kind == Unfinished::sound;
+  // A continued search draws on from where its last counted trial left the generator; one
+  // saved before the generator was kept goes on from a fresh seed.
+  const bool exact_continuation = continuing && unfinished.state.has_generator;
+  if (!exact_continuation) {
+    s.seed = env.options.seed ? *env.options.seed : time_of_day_seed(env.clock.time_of_day_s());
+    env.rng = seeded_rng(s.seed);
+  }
   KeptUnfinished kept_unfinished;
   if (unfinished.kind == Unfinished::unsound) kept_unfinished = keep_unfinished_aside(env);
   const ResultsStart results = start_results_file(env.base_name, continuing);
   WriteOutcome progress;
   if (continuing) {
     continue_from(s, unfinished.state);
+    if (exact_continuation) env.rng = s.generator;
     // The run time goes on from where it stopped, and never goes back behind a record.
     const long long recorded = round_to_long(unfinished.progress.last_time_s);
     resume_run_clock(s.clock, std::max(unfinished.state.elapsed_s, recorded), env.clock);
@@ -136,10 +150,15 @@ void start_up(RunState& s, RunEnv& env) {
   }
   if (continuing) {
     env.console.set_colour(colour_complexity);
-    report_line(env.console, "Continuing the search begun " + local_minute_text(s.began_unix_s) +
-                                 ": " + std::to_string(s.trial_no) + " trials, " +
-                                 std::to_string(s.n_found) + " finds, complexity " +
-                                 std::to_string(s.max_digit_sum));
+    report_line(env.console,
+                "Continuing the search begun " + local_minute_text(s.began_unix_s) + ": " +
+                    std::to_string(s.trial_no) + " trials, " + std::to_string(s.n_found) +
+                    " finds, complexity " + std::to_string(s.max_digit_sum) +
+                    (exact_continuation ? ", seed " + std::to_string(s.seed)
+                                        : ", with a fresh seed " + std::to_string(s.seed) +
+                                              " (its state kept no generator)"));
+  } else {
+    report_line(env.console, "Seed " + std::to_string(s.seed));
   }
   if (!results.kept_as.empty()) {
     report_line(env.console, "Earlier results kept in ", results.kept_as);
@@ -165,6 +184,7 @@ void start_up(RunState& s, RunEnv& env) {
       s.p_decimals[i] = s.max_decimals;
     }
   }
+  s.generator = env.rng;
   save_state(s, env, s.clock.elapsed_s);
   const long double now_s = env.clock.monotonic_s();
   env.standing.rate.add(now_s, s.trial_no);
@@ -177,6 +197,8 @@ namespace {
 void handle_success(RunState& s, RunEnv& env, const TrialOutcome& found) {
   report_success_start(env.console);
   env.plot(s, env.canvas, env.rng);
+  // The plot draws from the generator: a continued search goes on from after it.
+  s.generator = env.rng;
   // Not scaled, or carried off to infinity or NaN by the plot: drop the success.
   if (!(std::fabs(s.x[1]) <= x_limit)) return;
   s.n_found += 1;
@@ -208,7 +230,9 @@ void handle_success(RunState& s, RunEnv& env, const TrialOutcome& found) {
 
 }  // namespace
 
-void search_until_escape(RunState& s, RunEnv& env) {
+SearchEnd search_until_escape(RunState& s, RunEnv& env) {
+  const auto planned_done = [&] { return env.options.trials && s.trial_no >= *env.options.trials; };
+  if (planned_done()) return SearchEnd::planned_trials;
   TrialPool pool(env.workers, env.trial, s);
   TrialJob job;
   TrialOutcome outcome;
@@ -224,10 +248,11 @@ void search_until_escape(RunState& s, RunEnv& env) {
       continue;
     }
     count_trial(s, outcome);
-    keep_up(s, env);
+    // The trials drawn ahead are not counted yet: a continued search draws them again.
+    s.generator = job.rng_after_draw;
     // The keyboard is looked at once per trial, after it: a trial is never interrupted. The
     // trials still running are dropped when the pool goes.
-    if (env.console.read_key() == 27) return;
+    if (env.console.read_key() == 27) return SearchEnd::escape;
     if (outcome.step < 10) {
       report_failure(env.console, outcome.step);
     } else if (outcome.le > le_threshold) {
@@ -239,15 +264,19 @@ void search_until_escape(RunState& s, RunEnv& env) {
       take_outcome(s, outcome);
       handle_success(s, env, outcome);
     }
+    // Only after a success is handled: a state saved between its count and its handling would
+    // continue past a find that never happened.
+    keep_up(s, env);
+    if (planned_done()) return SearchEnd::planned_trials;
   }
 }
 
-void end_of_run(RunState& s, RunEnv& env) {
+void end_of_run(RunState& s, RunEnv& env, SearchEnd how) {
   env.console.new_line();
   env.console.print_text("Trials =");
   console_print_number(env.console, static_cast<long double>(s.trial_no));
   env.console.new_line();
-  report_search_summary(env.console, s.tally, s.closest);
+  report_search_summary(env.console, s.tally, s.closest, env.base_name);
   env.console.new_line();
   plot_progress(env.canvas, env.progress_path(), plot_w, plot_h);
   watch_write(env, env.write_alarms.bitmap, env.bitmap_path(),
@@ -255,7 +284,7 @@ void end_of_run(RunState& s, RunEnv& env) {
   // Escape finishes the search: nothing is left to continue from.
   remove_file(env.progress_path());
   remove_file(env.state_path());
-  env.console.wait_key();
+  if (how == SearchEnd::escape) env.console.wait_key();
 }
 
 int run_in_folder(RunState& s, RunEnv& env) {
@@ -276,17 +305,30 @@ int run_in_folder(RunState& s, RunEnv& env) {
       report_write_failure(env.console, folder, reason);
       return 1;
   }
-  start_up(s, env);
-  search_until_escape(s, env);
-  end_of_run(s, env);
+  const Unfinished unfinished = find_unfinished(env.state_path(), env.progress_path());
+  // Another seed would not continue this search but begin another: refused before anything is
+  // touched.
+  if (unfinished.kind == Unfinished::sound && unfinished.state.has_generator && env.options.seed &&
+      *env.options.seed != unfinished.state.seed) {
+    std::fprintf(stderr,
+                 "%s: the unfinished search in this folder has seed %llu, not %llu (finish it "
+                 "with Escape, or search in another folder)\n",
+                 env.base_name.c_str(), static_cast<unsigned long long>(unfinished.state.seed),
+                 static_cast<unsigned long long>(*env.options.seed));
+    return 2;
+  }
+  start_up(s, env, unfinished);
+  const SearchEnd how = search_until_escape(s, env);
+  end_of_run(s, env, how);
   return 0;
 }
 
-int run_program(std::string base_name) {
+int run_program(std::string base_name, const SearchOptions& options) {
   survive_file_size_limit();
   auto console = open_terminal_console();
   RunEnv env{*console, system_clock(), std::move(base_name)};
   env.workers = usable_processors();
+  env.options = options;
   auto state = std::make_unique<RunState>();
   return run_in_folder(*state, env);
 }

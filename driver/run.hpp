@@ -9,10 +9,12 @@
 #include <string_view>
 #include <utility>
 
+#include "driver/command_line.hpp"
 #include "driver/run_state.hpp"
 #include "driver/search.hpp"
 #include "driver/status.hpp"
 #include "driver/trial_pool.hpp"
+#include "driver/unfinished.hpp"
 #include "graphics/canvas.hpp"
 #include "platform/clock.hpp"
 #include "platform/console.hpp"
@@ -37,6 +39,7 @@ struct RunEnv {
   TrialFn trial = run_trial;
   // Threads that run the trials; with none, each trial runs on the main thread in its turn.
   int workers = 0;
+  SearchOptions options;  // the seed and the planned number of trials, when given
   PlotFn plot = plot_success;
   WindowFn open_window = create_window;
 
@@ -74,14 +77,24 @@ struct RunEnv {
 int run_in_folder(RunState& s, RunEnv& env);
 
 // Continues the unfinished search in the folder when its state and progress files are sound;
-// otherwise begins a new one (keeping an untrusted search's files aside).
+// otherwise begins a new one (keeping an untrusted search's files aside), from the seed of
+// env.options or else one from the time of day.
 void start_up(RunState& s, RunEnv& env);
-// Runs trials until a trial ends with Escape pending. The console, the files and the pictures
-// are the same whatever the number of workers.
-void search_until_escape(RunState& s, RunEnv& env);
+void start_up(RunState& s, RunEnv& env, const Unfinished& unfinished);
+
+// The seed a search takes from the time of day when none is given: the microseconds since local
+// midnight.
+std::uint64_t time_of_day_seed(long double time_of_day_s);
+
+enum class SearchEnd { escape, planned_trials };
+// Runs trials until a trial ends with Escape pending, or until the search has counted the
+// planned number of trials (env.options.trials). The console, the files and the pictures are
+// the same whatever the number of workers.
+SearchEnd search_until_escape(RunState& s, RunEnv& env);
 // Escape finishes the search: the trial count, how the trials ended and the closest approach,
 // the plot of the budget against time and its bitmap, the progress and state files removed,
-// and a wait for one last key.
-void end_of_run(RunState& s, RunEnv& env);
+// and a wait for one last key; a search that has run its planned trials finishes the same way
+// without that wait.
+void end_of_run(RunState& s, RunEnv& env, SearchEnd how = SearchEnd::escape);
 
 }  // namespace lyap

@@ -69,6 +69,10 @@ struct RunState {
   State x_centre{};
   RunClock clock;  // last_timer, tick_s, elapsed_s
   std::string zeros_str;
+  // The seed the search began from, and its generator as the last counted trial left it: the
+  // trials drawn ahead of the count are drawn again by a continued search.
+  std::uint64_t seed = 0;
+  Rng generator;
 
   // Trial state.
   Params p{};
@@ -94,7 +98,10 @@ struct RunState {
   long double radial_rate = 0;
   // The highest le - le_range / le_band_divisor this trial's checks reached.
   long double best_edge = -std::numeric_limits<long double>::infinity();
-  TrialCancel cancel;  // set by whoever runs the trial
+  long steps = 0;           // the steps a trial took, kept when a failure puts its code in step
+  long checks_run = 0;      // statistical checks that judged the histories
+  long checks_skipped = 0;  // and those passed over while the state moved outwards
+  TrialCancel cancel;       // set by whoever runs the trial
 };
 
 }  // namespace lyap

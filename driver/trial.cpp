@@ -49,18 +49,28 @@ void add_divergence(State& x, State& f, State& f_x, const ModelCoeffs& m, long d
   x[4] = saved_x4;
 }
 
+// A failure puts its end code where the step count was; the count stays in steps.
+void end_with(RunState& s, long code) {
+  s.steps = s.step;
+  s.step = code;
+}
+
 }  // namespace
 
 Check judge_histories(RunState& s) {
   s.radial_rate = 0;
   for (int i = 1; i <= n_dims; ++i) s.radial_rate += s.x[i] * s.f[i];
   // Moving outwards: the histories are not judged this time.
-  if (s.radial_rate > 0) return Check::go_on;
+  if (s.radial_rate > 0) {
+    ++s.checks_skipped;
+    return Check::go_on;
+  }
+  ++s.checks_run;
 
   long double x1_estimate = 0;
   trend_estimate(s.x1_hist, x1_estimate, s.x1_range);
   if (!(s.x1_range >= min_x1_range)) {
-    s.step = code_x1_frozen;
+    end_with(s, code_x1_frozen);
     return Check::failed;
   }
   trend_estimate(s.le_hist, s.le, s.le_range);
@@ -68,11 +78,11 @@ Check judge_histories(RunState& s) {
   // How close the trial came to a find, kept whatever the check decides.
   if (s.le - band > s.best_edge) s.best_edge = s.le - band;
   if (s.le + band < le_threshold) {
-    s.step = code_not_chaotic;
+    end_with(s, code_not_chaotic);
     return Check::failed;
   }
   if (!(std::fabs(le_threshold) >= s.div_mean - s.le_range)) {
-    s.step = code_divergence;
+    end_with(s, code_divergence);
     return Check::failed;
   }
   if (!(le_threshold >= s.le - band)) return Check::success;
@@ -81,6 +91,9 @@ Check judge_histories(RunState& s) {
 
 void run_trial(RunState& s, Rng& rng) {
   s.step = 0;
+  s.steps = 0;
+  s.checks_run = 0;
+  s.checks_skipped = 0;
   s.best_edge = -std::numeric_limits<long double>::infinity();
   s.le_sum = 0;
   s.div_sum = 0;
@@ -105,26 +118,26 @@ void run_trial(RunState& s, Rng& rng) {
     advance(s.x_near, s.f, dt, s.x_near, m, rng);
 
     if (!(s.x[1] >= x1_lower_bound) || !(s.x[4] > 0)) {
-      s.step = code_left_domain;
+      end_with(s, code_left_domain);
       return;
     }
 
     long double sep = 0;
     for (int i = 1; i <= n_dims; ++i) {
       if (i < n_dims && std::fabs(s.x[i]) > x_limit) {
-        s.step = code_unbounded;
+        end_with(s, code_unbounded);
         return;
       }
       s.dx[i] = s.x_near[i] - s.x[i];
       sep += s.dx[i] * s.dx[i];
     }
     if (sep > eps) {
-      s.step = code_separation;
+      end_with(s, code_separation);
       return;
     }
     s.growth = ext_sqrt(sep / s.eps_sq);
     if (!(s.growth > 0)) {
-      s.step = code_no_separation;
+      end_with(s, code_no_separation);
       return;
     }
     // Back to distance eps, on the side opposite to where the companion went.
@@ -143,12 +156,13 @@ void run_trial(RunState& s, Rng& rng) {
       s.le_hist[slot] = s.le;
       // A success keeps the step count in step; a failure has put its code there.
       if (s.n_samples >= n_window && slot == n_window - 1 && judge_histories(s) != Check::go_on) {
+        if (s.step >= n_window) s.steps = s.step;
         return;
       }
     }
 
     if (s.step > max_steps) {
-      s.step = code_undecided;
+      end_with(s, code_undecided);
       return;
     }
     if (s.step >= n_window) {
@@ -159,7 +173,7 @@ void run_trial(RunState& s, Rng& rng) {
     long double speed = 0;
     for (int i = 1; i <= n_dims; ++i) speed += std::fabs(s.f[i]) / (std::fabs(s.x[i]) + 1);
     if (!(speed >= min_speed)) {
-      s.step = code_fixed_point;
+      end_with(s, code_fixed_point);
       return;
     }
   }

@@ -18,6 +18,9 @@ SearchState search_state_of(const RunState& s, long long elapsed_s) {
   saved.tally = s.tally;
   saved.elapsed_s = elapsed_s;
   saved.closest = s.closest;
+  saved.has_generator = true;
+  saved.seed = s.seed;
+  saved.generator = s.generator.s;
   return saved;
 }
 
@@ -33,6 +36,10 @@ void continue_from(RunState& s, const SearchState& saved) {
   s.n_found = saved.finds;
   s.tally = saved.tally;
   s.closest = saved.closest;
+  if (saved.has_generator) {
+    s.seed = saved.seed;
+    s.generator.s = saved.generator;
+  }
 }
 
 Unfinished find_unfinished(const std::string& state_path, const std::string& progress_path) {

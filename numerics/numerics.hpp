@@ -66,8 +66,13 @@ struct Rng {
   std::uint64_t draws = 0;
 };
 
-// Seeds from a real value (the time of day at start-up, or a fixed value in tests).
+// Seeds from a real value (a trial's jitter seed, or a fixed value in tests).
 Rng make_rng(long double seed);
+// The search's generator from its seed. Every 64-bit integer is exact in the extended format,
+// so distinct seeds give distinct generators.
+inline Rng seeded_rng(std::uint64_t seed) {
+  return make_rng(static_cast<long double>(seed));
+}
 // The next value in [0, 1), a multiple of 2^-64. Inline: the candidate draw takes some 440 of
 // them per trial at a tight budget, most only to be compared and thrown away.
 inline long double rnd(Rng& rng) {

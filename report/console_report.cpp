@@ -38,7 +38,8 @@ std::string values_text(const std::array<long double, N>& values) {
 
 }  // namespace
 
-void report_search_summary(Console& console, const Tally& tally, const ClosestApproach& closest) {
+void report_search_summary(Console& console, const Tally& tally, const ClosestApproach& closest,
+                           std::string_view program) {
   std::string ended = "Trials by end code:";
   for (std::size_t code = 1; code <= 9; ++code) {
     ended += "  " + std::to_string(code) + ": " + std::to_string(tally.code[code]);
@@ -49,9 +50,20 @@ void report_search_summary(Console& console, const Tally& tally, const ClosestAp
     report_line(console, "Closest approach: no trial has reached a check");
     return;
   }
-  report_line(console, "Closest approach: le - 10 le_range = " + trimmed(closest.edge) +
-                           " for p =" + values_text(closest.p) +
+  report_line(console, "Closest approach: lower band edge " + band_edge_text(closest.edge) +
+                           " (a find needs above 0.005) for p =" + values_text(closest.p) +
                            " from x =" + values_text(closest.x_start));
+  // p1 and p2 are fixed: the check takes p3..p5 and the start.
+  std::string values;
+  for (std::size_t i = 3; i < closest.p.size(); ++i) values += " " + trimmed(closest.p[i]);
+  report_line(console, "Re-run it with: ",
+              std::string(program) + " --check" + values + values_text(closest.x_start));
+}
+
+std::string band_edge_text(long double edge) {
+  std::string text = format_number(edge, "0.000000;-0.000000");
+  if (!text.empty() && text[0] == ' ') text.erase(0, 1);
+  return text;
 }
 
 void report_line(Console& console, std::string_view text, std::string_view name) {

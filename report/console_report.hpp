@@ -2,6 +2,7 @@
 // result line and a complexity line.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 #include "numerics/numerics.hpp"
@@ -22,10 +23,14 @@ void console_print_number(Console& console, long double value);  // number_text 
 // file's name and the reason are the system's text (ASCII words of the program's own may be
 // part of the reason).
 void report_write_failure(Console& console, std::string_view file, std::string_view reason);
-// Two lines for the end of a search: how many trials ended with each code, and the closest
+// The lines for the end of a search: how many trials ended with each code, and the closest
 // approach to a find (the highest lower band edge le - le_range / le_band_divisor any check
-// reached) with its parameters and start.
-void report_search_summary(Console& console, const Tally& tally, const ClosestApproach& closest);
+// reached) with its parameters and start, and the command (`program` --check ...) that runs
+// that trial again.
+void report_search_summary(Console& console, const Tally& tally, const ClosestApproach& closest,
+                           std::string_view program);
+// A lower band edge in fixed notation with six decimals, as "-0.001682".
+std::string band_edge_text(long double edge);
 // One line of the program's text, then a name from the system, in the colour in force.
 void report_line(Console& console, std::string_view text, std::string_view name = {});
 

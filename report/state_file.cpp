@@ -1,5 +1,7 @@
 #include "report/state_file.hpp"
 
+#include "report/real_text.hpp"
+
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -17,21 +19,6 @@ constexpr std::size_t largest_state = 1 << 16;  // a sound state is a few hundre
 
 // ---- Values ---------------------------------------------------------------------------------
 
-bool same_bits(long double a, long double b) {
-  return std::memcmp(&a, &b, 10) == 0;  // the ten value bytes of the extended format
-}
-
-// The shortest decimal text that reads back to exactly v.
-std::string real_text(long double v) {
-  char text[64];
-  for (int digits = 1; digits <= 21; ++digits) {
-    std::snprintf(text, sizeof text, "%.*Lg", digits, v);
-    if (same_bits(std::strtold(text, nullptr), v)) return text;
-  }
-  std::snprintf(text, sizeof text, "%La", v);  // exact by its nature
-  return text;
-}
-
 bool parse_real(std::string_view word, long double& v) {
   if (word.empty() || word.size() > 60) return false;
   const std::string text(word);
@@ -44,6 +31,13 @@ bool parse_integer(std::string_view word, std::int64_t& v) {
   const char* end = word.data() + word.size();
   const auto [at, error] = std::from_chars(word.data(), end, v);
   return error == std::errc() && at == end && !word.empty() && word[0] != '+';
+}
+
+// Digits only, in the given base, within 64 bits.
+bool parse_unsigned(std::string_view word, std::uint64_t& v, int base) {
+  const char* end = word.data() + word.size();
+  const auto [at, error] = std::from_chars(word.data(), end, v, base);
+  return error == std::errc() && at == end && !word.empty() && word[0] != '+' && word[0] != '-';
 }
 
 std::vector<std::string_view> words_of(std::string_view text) {
@@ -90,7 +84,7 @@ std::string reals_text(const std::array<long double, N>& values) {
   std::string text;
   for (std::size_t i = 1; i < N; ++i) {
     if (i > 1) text += ' ';
-    text += real_text(values[i]);
+    text += shortest_text(values[i]);
   }
   return text;
 }
@@ -197,6 +191,15 @@ std::string state_text(const SearchState& s) {
     text += "\r\n";
   };
   line("version", std::to_string(state_format));
+  line("seed", std::to_string(s.seed));
+  std::string words;
+  for (const std::uint64_t word : s.generator) {
+    char hex[24];
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(word));
+    if (!words.empty()) words += ' ';
+    words += hex;
+  }
+  line("generator", words);
   line("began", utc_text(s.began_unix_s));
   line("p_centre", reals_text(s.p_centre));
   std::string decimals;
@@ -218,7 +221,7 @@ std::string state_text(const SearchState& s) {
   line("chaotic", std::to_string(s.tally.chaotic));
   line("elapsed_s", std::to_string(s.elapsed_s));
   if (s.closest.reached) {
-    line("closest_edge", real_text(s.closest.edge));
+    line("closest_edge", shortest_text(s.closest.edge));
     line("closest_p", reals_text(s.closest.p));
     line("closest_x_start", reals_text(s.closest.x_start));
   } else {
@@ -262,8 +265,20 @@ std::string parse_state(std::string_view text, SearchState& state) {
   Reader read(fields);
   int format = 0;
   read.integer("version", format, 0, most);
-  if (read.why().empty() && format != state_format) {
+  if (read.why().empty() && format != 1 && format != state_format) {
     return "it is of format " + std::to_string(format) + ", not " + std::to_string(state_format);
+  }
+  if (read.why().empty() && format >= 2) {
+    s.has_generator = true;
+    if (!parse_unsigned(read.text("seed"), s.seed, 10)) read.fail("seed is damaged");
+    const std::vector<std::string_view> words = words_of(read.text("generator"));
+    bool sound = words.size() == s.generator.size();
+    for (std::size_t i = 0; sound && i < words.size(); ++i) {
+      sound = words[i].size() == 16 && parse_unsigned(words[i], s.generator[i], 16);
+    }
+    // xoshiro256** never leaves the all-zero state, and never reaches it.
+    if (sound && s.generator == std::array<std::uint64_t, 4>{}) sound = false;
+    if (read.why().empty() && !sound) read.fail("generator is damaged");
   }
   if (read.why().empty() && !parse_utc_text(read.text("began"), s.began_unix_s)) {
     read.fail("began is damaged");
@@ -306,7 +321,8 @@ std::string parse_state(std::string_view text, SearchState& state) {
     read.fail("the closest approach is damaged");
   }
   if (!read.why().empty()) return read.why();
-  if (fields.size() != 24) return "it holds names this program does not know";
+  if (fields.size() != (format >= 2 ? 26u : 24u))
+    return "it holds names this program does not know";
   // Every trial has been counted once, and every find was a chaotic trial.
   if (s.tally.total() != s.trials || s.finds > s.tally.chaotic) return "its counts do not add up";
   state = s;

@@ -14,7 +14,9 @@
 
 namespace lyap {
 
-inline constexpr int state_format = 1;
+// Format 2 added the seed and the generator, so that a continued search draws exactly the trials
+// the uninterrupted one would have. A state of format 1 still continues, with a fresh seed.
+inline constexpr int state_format = 2;
 
 // How many trials ended each way over the whole search.
 struct Tally {
@@ -58,6 +60,11 @@ struct SearchState {
   Tally tally;
   long long elapsed_s = 0;  // the run clock: the search's run time, the pauses not counted
   ClosestApproach closest;
+  // The search's generator where the last counted trial left it, and the seed it began from.
+  // A state of format 1 has neither.
+  bool has_generator = false;
+  std::uint64_t seed = 0;
+  std::array<std::uint64_t, 4> generator{};
 };
 
 // The state as the file holds it, and back; parse_state returns why a text is not a sound

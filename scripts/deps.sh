@@ -18,5 +18,5 @@ ensure_packages() {
   fi
 }
 
-build_packages=(cmake make g++ pkg-config libgtest-dev libbenchmark-dev
+build_packages=(cmake make g++ pkg-config libcli11-dev libgtest-dev libbenchmark-dev
                 libx11-dev libfreetype-dev libfontconfig-dev fonts-dejavu-core)

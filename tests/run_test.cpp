@@ -7,6 +7,7 @@
 #include <iterator>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -78,7 +79,22 @@ class RunTest : public ::testing::Test {
     for (int key : keys) console.keys.push_back(key);
     state = std::make_unique<RunState>();
     start_up(*state, *env);
+    take_seed_line();
     search_until_escape(*state, *env);
+  }
+
+  // A new search says its seed on a line of its own; the tests of what follows look past it.
+  void take_seed_line() {
+    auto& calls = console.calls;
+    for (std::size_t i = 0; i + 1 < calls.size(); ++i) {
+      if (calls[i].kind == ConsoleCall::print_text && calls[i].text.rfind("Seed ", 0) == 0 &&
+          calls[i + 1].kind == ConsoleCall::new_line) {
+        seed_line = calls[i].text;
+        calls.erase(calls.begin() + static_cast<std::ptrdiff_t>(i),
+                    calls.begin() + static_cast<std::ptrdiff_t>(i) + 2);
+        return;
+      }
+    }
   }
 
   ScratchDir scratch;
@@ -90,6 +106,7 @@ class RunTest : public ::testing::Test {
   std::vector<Outcome> outcomes;
   std::size_t next = 0;
   int plots = 0;
+  std::string seed_line;
 };
 
 constexpr int none = -1;
@@ -349,15 +366,27 @@ TEST_F(RunTest, WindowOpensAt440By424UnderTheProgramName) {
   EXPECT_EQ(height, 424);
 }
 
-TEST_F(RunTest, RandomSourceIsSeededFromTheTimeOfDay) {
+TEST_F(RunTest, RandomSourceIsSeededFromTheTimeOfDayOrTheGivenSeed) {
   // The first four numbers after seeding centre the search; the run clock is another clock.
-  for (const long double seconds : {45296.25L, 45296.5L, 80000.0L}) {
-    clock.time_of_day = seconds;
+  struct Case {
+    long double time_of_day;
+    std::optional<std::uint64_t> given;
+    std::uint64_t seed;
+  };
+  const Case cases[] = {{45296.25L, {}, 45296250000},
+                        {45296.5000005L, {}, 45296500000},  // to the microsecond, halves to even
+                        {80000, {}, 80000000000},
+                        {80000, 0, 0},
+                        {80000, UINT64_MAX, UINT64_MAX}};
+  for (const Case& c : cases) {
+    clock.time_of_day = c.time_of_day;
+    env->options.seed = c.given;
     next = 0;
     run({{9}}, {escape});
-    Rng expected = make_rng(seconds);
+    EXPECT_EQ(seed_line, "Seed " + std::to_string(c.seed));
+    Rng expected = seeded_rng(c.seed);
     for (int i = 1; i <= n_dims; ++i) {
-      EXPECT_EQ(state->x_centre[i], rnd(expected) - 0.5L) << seconds << ", x_centre " << i;
+      EXPECT_EQ(state->x_centre[i], rnd(expected) - 0.5L) << c.seed << ", x_centre " << i;
     }
   }
 }
@@ -442,8 +471,9 @@ TEST_F(RunTest, AnUnfinishedSearchContinuesWhereItStopped) {
   char when[32];
   std::snprintf(when, sizeof when, "%04d-%02d-%02d %02d:%02d", began.year, began.month, began.day,
                 began.hour, began.minute);
-  const std::string line =
-      std::string("Continuing the search begun ") + when + ": 3 trials, 2 finds, complexity 24";
+  const std::string line = std::string("Continuing the search begun ") + when +
+                           ": 3 trials, 2 finds, complexity 24, seed " +
+                           std::to_string(state->seed);
   const std::vector<std::string> printed = console.printed();
   ASSERT_FALSE(printed.empty());
   EXPECT_EQ(printed[0], line);
@@ -506,7 +536,9 @@ TEST_F(RunTest, AStateThatCannotBeTrustedBeginsANewSearchAndLosesNothing) {
   const std::string last_record_20 = progress.substr(0, progress.rfind("24 \r\n")) + "20 \r\n";
   cases.insert(cases.end(),
                {{"garbage", "\x01\xff\xfe not a state\r\nend\r\n", progress},
-                {"another version", with("version: 1\r\n", "version: 2\r\n"), progress},
+                {"another version", with("version: 2\r\n", "version: 3\r\n"), progress},
+                {"a damaged generator", with("generator: ", "generator: 0 "), progress},
+                {"a seed beyond 64 bits", with("seed: ", "seed: 99999999999999999999"), progress},
                 {"budget above 25", with("\nbudget: 24\r\n", "\nbudget: 26\r\n"), progress},
                 {"budget below 0", with("\nbudget: 24\r\n", "\nbudget: -1\r\n"), progress},
                 {"NaN centre", with("x_centre: ", "x_centre: nan "), progress},

@@ -32,6 +32,9 @@ SearchState sample_state() {
   s.elapsed_s = 190'000;
   s.closest = {
       true, 0.004999L, {0, 1.000136L, 0.5L, 2.3L, -1.2L, 0.05L}, {0, 0.3L, -0.1L, 0, 0.5L}};
+  s.has_generator = true;
+  s.seed = UINT64_MAX;
+  s.generator = {1, 0x0123456789abcdefULL, UINT64_MAX, 0};
   return s;
 }
 
@@ -39,10 +42,14 @@ bool same_bits(long double a, long double b) {
   return std::memcmp(&a, &b, 10) == 0;
 }
 
+std::string data_file(const char* name) {
+  std::ifstream file(std::string(LYAPSEARCH_SOURCE_DIR "/tests/data/") + name, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
 TEST(StateFile, BothBuildsWriteAndReadTheSameText) {
-  std::ifstream file(LYAPSEARCH_SOURCE_DIR "/tests/data/state.txt", std::ios::binary);
-  ASSERT_TRUE(file) << "tests/data/state.txt not found";
-  const std::string golden{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+  const std::string golden = data_file("state.txt");
+  ASSERT_FALSE(golden.empty()) << "tests/data/state.txt not found";
   const SearchState s = sample_state();
   EXPECT_EQ(state_text(s), golden);
 
@@ -61,12 +68,26 @@ TEST(StateFile, BothBuildsWriteAndReadTheSameText) {
   EXPECT_TRUE(same_bits(back.closest.edge, s.closest.edge));
   EXPECT_EQ(back.trials, s.trials);
   EXPECT_EQ(back.tally.code, s.tally.code);
+  EXPECT_TRUE(back.has_generator);
+  EXPECT_EQ(back.seed, s.seed);
+  EXPECT_EQ(back.generator, s.generator);
   EXPECT_EQ(state_text(back), golden);
   // A file edited on another system, with LF line ends alone, reads the same.
   std::string lf = golden;
   for (std::size_t at; (at = lf.find("\r\n")) != std::string::npos;) lf.erase(at, 1);
   ASSERT_EQ(parse_state(lf, back), "");
   EXPECT_EQ(state_text(back), golden);
+}
+
+// A state written before the generator was kept still continues, from a fresh seed.
+TEST(StateFile, AStateOfTheFirstFormatReadsWithoutAGenerator) {
+  SearchState back;
+  ASSERT_EQ(parse_state(data_file("state-format1.txt"), back), "");
+  EXPECT_FALSE(back.has_generator);
+  EXPECT_EQ(back.trials, sample_state().trials);
+  std::string with_seed = data_file("state-format1.txt");
+  with_seed.insert(with_seed.find("began"), "seed: 5\r\n");
+  EXPECT_EQ(parse_state(with_seed, back), "it holds names this program does not know");
 }
 
 TEST(StateFile, TimesOfTheCalendar) {

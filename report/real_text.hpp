@@ -1,0 +1,19 @@
+// Reals as text that reads back exactly, and decimal text read as the search would draw it.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace lyap {
+
+// The shortest decimal text that reads back to exactly v (hexadecimal should none do), so that
+// a value written by one build is the same value in any other, Linux or Windows.
+std::string shortest_text(long double v);
+
+// Decimal text as the results file and the console print it (".5", "-.35", "1.000136", "2E-3")
+// read into exactly the extended value that the draw gives for that text: the decimal fraction
+// rounded to d decimals as the draw rounds, where d is the number of decimals the text has.
+// False for anything else: other characters, no digit, more than 18 decimals, not finite.
+bool read_drawn_value(std::string_view text, long double& value);
+
+}  // namespace lyap
