@@ -2,6 +2,8 @@
 // stream that gets the text, and a folder left exactly as it was, even one where a search runs.
 #include "driver/command_line.hpp"
 
+#include "driver/search.hpp"
+
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
@@ -12,6 +14,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -91,9 +94,11 @@ std::pair<std::map<fs::path, std::string>, fs::file_time_type> snapshot(const fs
   return {files, fs::last_write_time(dir)};
 }
 
+std::string refused(const std::string& problem) {
+  return "lyapsearch: " + problem + " (lyapsearch --help lists what it takes)\n";
+}
 std::string refusal(const std::string& argument) {
-  return "lyapsearch: unknown argument '" + argument +
-         "' (lyapsearch --help lists what it takes)\n";
+  return refused("unknown argument '" + argument + "'");
 }
 
 const std::string usage = lyap::usage_text("lyapsearch");
@@ -102,8 +107,9 @@ const std::string usage = lyap::usage_text("lyapsearch");
 // while a search runs there: asking takes no lock, so the answers are the same.
 TEST(CommandLine, AnswersOrRefusesAndTouchesNothing) {
   for (const char* said :
-       {"Usage: lyapsearch [--help | --version]", "current folder", "lyapsearch.txt", "Escape",
-        "Ctrl-C", "continues", "not a terminal", "DISPLAY", "Exit status"}) {
+       {"Usage: lyapsearch [--seed N] [--trials N]", "--check P3 P4 P5 X1 X2 X3 X4", "--picture",
+        "  lyapsearch --seed 12345", "current folder", "lyapsearch.txt", "Escape", "Ctrl-C",
+        "continues", "not a terminal", "DISPLAY", "Exit status"}) {
     EXPECT_NE(usage.find(said), std::string::npos) << said;
   }
 
@@ -117,6 +123,8 @@ TEST(CommandLine, AnswersOrRefusesAndTouchesNothing) {
   lyap::testing::write_file(dir / "notes.txt", "the user's own\n");
 
   const std::string version_start = "lyapsearch " LYAPSEARCH_VERSION " (";
+  const std::string seed_range = "--seed takes a whole number from 0 to 18446744073709551615, not ";
+  const std::string trials_range = "--trials takes a whole number from 1 to 9007199254740992, not ";
   struct Case {
     std::vector<std::string> arguments;
     int status;
@@ -133,6 +141,33 @@ TEST(CommandLine, AnswersOrRefusesAndTouchesNothing) {
       {{"notes.txt"}, 2, "", refusal("notes.txt")},
       {{"--help", "extra"}, 2, "", refusal("extra")},
       {{""}, 2, "", refusal("")},
+      {{"--seed"}, 2, "", refused("--seed needs a value")},
+      {{"--seed", "-1"}, 2, "", refused(seed_range + "'-1'")},
+      {{"--seed", "18446744073709551616"}, 2, "", refused(seed_range + "'18446744073709551616'")},
+      {{"--seed", "1e3"}, 2, "", refused(seed_range + "'1e3'")},
+      {{"--seed", "1", "--seed", "1"}, 2, "", refused("--seed is given more than once")},
+      {{"--trials", "0"}, 2, "", refused(trials_range + "'0'")},
+      {{"--trials", "9007199254740993"}, 2, "", refused(trials_range + "'9007199254740993'")},
+      {{"--trials", "x"}, 2, "", refused(trials_range + "'x'")},
+      {{"--check", "1", "2"},
+       2,
+       "",
+       refused("--check takes 7 values, p3 p4 p5 x1 x2 x3 x4, not 2")},
+      {{"--check", "1", "2", "3", "4", "5", "6", "1e-19"},
+       2,
+       "",
+       refused("--check: '1e-19' is not a decimal number with at most 18 decimals")},
+      {{"--check", "1", "2", "3", "4", "5", "6", "7", "--trials", "9"},
+       2,
+       "",
+       refused("--check cannot go with --trials")},
+      {{"--check", "1", "2", "3", "4", "5", "6", "7", "--seed", "9"},
+       2,
+       "",
+       refused("--check cannot go with --seed")},
+      {{"--picture", "a.bmp"}, 2, "", refused("--picture goes with --check only")},
+      {{"--trials", "5", "7"}, 2, "", refusal("7")},
+      {{"--", "--help"}, 2, "", refusal("--help")},
   };
   std::unique_ptr<lyap::testing::Session> search;
   for (const bool beside_search : {false, true}) {
@@ -170,6 +205,66 @@ TEST(CommandLine, AnswersOrRefusesAndTouchesNothing) {
   }
   int status = 0;
   EXPECT_FALSE(search->exited(status)) << search->output();
+}
+
+// The check runs the trial the search runs: the same end, exponent and range, to the last bit,
+// for known trials, from the texts the results file and the end of run print.
+TEST(CommandLine, CheckRunsTheTrialTheSearchRuns) {
+  struct Case {
+    std::vector<std::string> texts;  // p3 p4 p5 x1 x2 x3 x4
+    lyap::Params p;
+    lyap::State x;
+  };
+  const Case cases[] = {
+      {{"-.15", ".01", "1.39", "3.3", "1.2", "-1.3", ".1"},
+       {0, lyap::fixed_p1, lyap::fixed_p2, -0.15L, 0.01L, 1.39L},
+       {0, 3.3L, 1.2L, -1.3L, 0.1L}},
+      {{"2.55", ".58", ".47", "2", "-1.1", ".1", "1.1"},
+       {0, lyap::fixed_p1, lyap::fixed_p2, 2.55L, 0.58L, 0.47L},
+       {0, 2, -1.1L, 0.1L, 1.1L}},
+      {{"-0.60", "0.51", "5.1E-1", "1.2", ".3", ".7", ".1"},
+       {0, lyap::fixed_p1, lyap::fixed_p2, -0.6L, 0.51L, 0.51L},
+       {0, 1.2L, 0.3L, 0.7L, 0.1L}},
+  };
+  const ScratchDir scratch;
+  ASSERT_TRUE(scratch.ok());
+  for (const Case& c : cases) {
+    std::vector<std::string> arguments{"--check"};
+    arguments.insert(arguments.end(), c.texts.begin(), c.texts.end());
+    const auto before = snapshot(scratch.path());
+    const Ran ran = run(scratch.path(), arguments);
+    ASSERT_TRUE(ran.ended && WIFEXITED(ran.status)) << ran.out;
+    EXPECT_EQ(WEXITSTATUS(ran.status), 0) << ran.err;
+    EXPECT_TRUE(snapshot(scratch.path()) == before) << "the check changed the folder";
+
+    auto s = std::make_unique<lyap::RunState>();
+    s->eps_sq = lyap::eps * lyap::eps;
+    s->p = c.p;
+    s->x_start = c.x;
+    s->x = c.x;
+    for (int j = 1; j <= lyap::n_dims; ++j) s->x_near[j] = c.x[j] + lyap::eps / 2;
+    lyap::Rng jitter = lyap::seeded_rng(99);
+    lyap::run_trial(*s, jitter);
+
+    const auto value = [&](const std::string& name) {
+      const std::size_t at = ran.out.find("\n" + name + ": ");
+      return at == std::string::npos
+                 ? std::string("missing")
+                 : ran.out.substr(at + name.size() + 3,
+                                  ran.out.find_first_of(" \n", at + 1 + name.size() + 2) -
+                                      (at + name.size() + 3));
+    };
+    const auto same = [](const std::string& text, long double v) {
+      const long double back = std::strtold(text.c_str(), nullptr);
+      return std::memcmp(&back, &v, 10) == 0;
+    };
+    const std::string end = s->step >= 10 ? "chaotic" : std::to_string(s->step);
+    EXPECT_EQ(value("end"), end) << ran.out;
+    EXPECT_TRUE(same(value("le"), s->le)) << ran.out;
+    EXPECT_TRUE(same(value("le_range"), s->le_range)) << ran.out;
+    EXPECT_TRUE(same(value("div_mean"), s->div_mean)) << ran.out;
+    EXPECT_EQ(value("n_samples"), std::to_string(s->n_samples)) << ran.out;
+  }
 }
 
 }  // namespace
