@@ -2,6 +2,7 @@
 // in draw order, on 1, 2, ... worker threads, against the one-thread loop that draws a trial
 // and runs it before drawing the next. items_per_second is trials per second of wall time.
 #include <benchmark/benchmark.h>
+#include <limits>
 
 #include <chrono>
 #include <memory>
@@ -54,7 +55,7 @@ void BM_search(benchmark::State& state) {
   long successes = 0;
   for (auto _ : state) {
     while (!pool.full()) {
-      lyap::draw_trial(*s, rng, job);
+      lyap::draw_trial(*s, rng, job, std::numeric_limits<long>::max());
       pool.submit(job);
     }
     // What the search's loop does with every trial besides: it waits at most a second,

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "driver/search.hpp"
 #include "report/digit_sum.hpp"
@@ -15,12 +16,12 @@ long double rounded_sign(long double c) {
   return static_cast<long double>((r > 0) - (r < 0));
 }
 
-long draw_parameters(RunState& s, Rng& rng) {
+long draw_parameters(RunState& s, Rng& rng, long most_sets) {
   // The digit sum is a sum over the elements, so the set is measured value by value as it is
   // drawn, and the fixed elements only once.
   const long fixed_terms =
       digit_sum_term(s.p[0]) + digit_sum_term(fixed_p1) + digit_sum_term(fixed_p2);
-  for (long drawn = 1;; ++drawn) {
+  for (long drawn = 1; drawn <= most_sets; ++drawn) {
     // Once the values drawn so far are over the budget on their own, the set is lost: the rest
     // of it still consumes its random numbers, but no deviate is worked out. Neither is the
     // deviate of the fixed parameters p(1) and p(2), whose drawn values are overwritten.
@@ -46,12 +47,20 @@ long draw_parameters(RunState& s, Rng& rng) {
     if (s.p[1] <= 1 || s.p[5] <= 0) continue;
     return drawn;
   }
+  return 0;
 }
 
 }  // namespace
 
 long draw_candidate(RunState& s, Rng& rng) {
-  const long drawn = draw_parameters(s, rng);
+  return draw_candidate(s, rng, std::numeric_limits<long>::max());
+}
+
+long draw_candidate(RunState& s, Rng& rng, long most_sets) {
+  // Each set draws afresh from the generator, so a draw given up after most_sets and begun
+  // again goes on exactly as one that never stopped.
+  const long drawn = draw_parameters(s, rng, most_sets);
+  if (drawn == 0) return 0;
   s.x_near.fill(0);
   s.dx.fill(0);
   s.le_hist.fill(0);

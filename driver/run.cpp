@@ -95,7 +95,7 @@ std::uint64_t time_of_day_seed(long double time_of_day_s) {
 }
 
 void start_up(RunState& s, RunEnv& env) {
-  start_up(s, env, find_unfinished(env.state_path(), env.progress_path()));
+  start_up(s, env, find_unfinished(env.state_path(), env.progress_path(), env.clock.unix_time_s()));
 }
 
 void start_up(RunState& s, RunEnv& env, const Unfinished& unfinished) {
@@ -236,10 +236,20 @@ SearchEnd search_until_escape(RunState& s, RunEnv& env) {
   TrialPool pool(env.workers, env.trial, s);
   TrialJob job;
   TrialOutcome outcome;
+  // A few milliseconds of drawing between looks at the keys, the title and the state file: a
+  // budget that a draw around the centres meets only rarely never freezes the search.
+  constexpr long sets_per_look = 20000;
+  bool drawing_slowly = false;
   for (;;) {
-    while (!pool.full()) {
-      draw_trial(s, env.rng, job);
-      pool.submit(job);
+    bool drawn = true;
+    while (!pool.full() && (drawn = draw_trial(s, env.rng, job, sets_per_look))) pool.submit(job);
+    if (!drawn && pool.empty()) {
+      // Nothing runs while the draw goes on: the main thread draws at the workers' priority.
+      if (!drawing_slowly) lower_thread_priority();
+      drawing_slowly = true;
+      keep_up(s, env);
+      if (env.console.read_key() == 27) return SearchEnd::escape;
+      continue;
     }
     // While a long trial holds the head (or a busy machine the workers), the title and the
     // state file still keep up.
@@ -305,7 +315,8 @@ int run_in_folder(RunState& s, RunEnv& env) {
       report_write_failure(env.console, folder, reason);
       return 1;
   }
-  const Unfinished unfinished = find_unfinished(env.state_path(), env.progress_path());
+  const Unfinished unfinished =
+      find_unfinished(env.state_path(), env.progress_path(), env.clock.unix_time_s());
   // Another seed would not continue this search but begin another: refused before anything is
   // touched.
   if (unfinished.kind == Unfinished::sound && unfinished.state.has_generator && env.options.seed &&

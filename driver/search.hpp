@@ -9,6 +9,9 @@ namespace lyap {
 // the initial condition x_start around x_centre, with x and the companion x_near set up.
 // Returns the number of parameter sets drawn, the accepted one included.
 long draw_candidate(RunState& s, Rng& rng);
+// The same, giving up after `most_sets` sets rejected: then it returns 0 and leaves the start
+// alone, and a call with the generator as it was left goes on with the next set.
+long draw_candidate(RunState& s, Rng& rng, long most_sets);
 
 // Runs the two-trajectory Lyapunov test from x and x_near. Leaves the end code 1..9 in
 // s.step, or the step count of a success (29998 + 10000 k). A trial cancelled through

@@ -25,8 +25,8 @@ std::unique_ptr<RunState> trial_state(const RunState& constants) {
 
 }  // namespace
 
-void draw_trial(RunState& s, Rng& rng, TrialJob& job) {
-  draw_candidate(s, rng);
+bool draw_trial(RunState& s, Rng& rng, TrialJob& job, long most_sets) {
+  if (draw_candidate(s, rng, most_sets) == 0) return false;
   job.p = s.p;
   job.x_start = s.x_start;
   job.x = s.x;
@@ -37,6 +37,7 @@ void draw_trial(RunState& s, Rng& rng, TrialJob& job) {
   // results whichever thread runs them, and in whatever order.
   job.jitter_seed = rnd(rng);
   job.rng_after_draw = rng;
+  return true;
 }
 
 void store_outcome(const RunState& s, TrialOutcome& outcome) {

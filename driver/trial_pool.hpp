@@ -30,7 +30,9 @@ struct TrialJob {
 
 // Draws the next trial into `job` from the program's generator, around the centres in `s`
 // (draw_candidate, which leaves the candidate in s as well), then the seed of its jitter source.
-void draw_trial(RunState& s, Rng& rng, TrialJob& job);
+// False, with nothing drawn into `job`, when `most_sets` parameter sets have failed the budget
+// or the domain test: the next call goes on with the draw where this one gave up.
+bool draw_trial(RunState& s, Rng& rng, TrialJob& job, long most_sets);
 
 // The trial's end as the trial left it in s, and back into a run state for the success
 // handling: the one place that pairs the record's fields with the state's.
@@ -53,6 +55,7 @@ class TrialPool {
 
   // Submitted trials not yet taken back.
   bool full() const { return submitted_ - taken_ == static_cast<long>(slots_.size()); }
+  bool empty() const { return submitted_ == taken_; }
   void submit(const TrialJob& job);
   // Blocks until the oldest submitted trial has run, and takes it back, with what it found.
   void take_oldest(TrialJob& job, TrialOutcome& outcome);

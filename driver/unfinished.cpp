@@ -1,6 +1,9 @@
 #include "driver/unfinished.hpp"
 
+#include <algorithm>
 #include <cmath>
+
+#include "report/digit_sum.hpp"
 
 namespace lyap {
 
@@ -42,7 +45,71 @@ void continue_from(RunState& s, const SearchState& saved) {
   }
 }
 
-Unfinished find_unfinished(const std::string& state_path, const std::string& progress_path) {
+namespace {
+
+// Counts and times stay below 2^53, far beyond any search, so that every sum of them is exact.
+constexpr std::int64_t most_count = std::int64_t{1} << 53;
+
+// Why a state that reads well could not have been left by a search, empty when it could: a
+// hand-edited or foreign state that would otherwise hang the draw or wrap a count.
+std::string unreachable(const SearchState& s, std::int64_t now_unix_s) {
+  // The budget: from what p1, p2 and the cheapest p3..p5 (0, 0 and 1) cost, up to the start's.
+  const Params cheapest = {0, fixed_p1, fixed_p2, 0, 0, 1};
+  const long least = digit_sum(cheapest);
+  const long most = (3 + 2) * n_params;
+  if (s.max_digit_sum < least || s.max_digit_sum > most) {
+    return "its budget " + std::to_string(s.max_digit_sum) + " is outside " +
+           std::to_string(least) + ".." + std::to_string(most);
+  }
+  // The centres are the start's (all 1) or the last find's, whose set met the budget: a draw
+  // around them can meet it too.
+  Params centres = s.p_centre;
+  for (int i = 1; i <= 2; ++i) {
+    if (centres[i] != 1 && centres[i] != (i == 1 ? fixed_p1 : fixed_p2)) {
+      return "its centre of p" + std::to_string(i) + " is not one a search can have";
+    }
+  }
+  centres[1] = fixed_p1;
+  centres[2] = fixed_p2;
+  if (digit_sum(centres) > s.max_digit_sum) return "its centres do not meet its budget";
+  if (!(s.p_centre[5] > 0)) return "its centre of p5 is not positive";
+  long most_decimals = 1;
+  for (int i = 1; i <= n_params; ++i) {
+    const long d = s.p_decimals[static_cast<std::size_t>(i)];
+    if (round_dec(s.p_centre[i], static_cast<int>(d)) != s.p_centre[i]) {
+      return "its centre of p" + std::to_string(i) + " has more than " + std::to_string(d) +
+             " decimals";
+    }
+    most_decimals = std::max(most_decimals, d);
+  }
+  if (s.max_decimals != most_decimals) return "its max_decimals does not match its decimals";
+  for (int j = 1; j <= n_dims; ++j) {
+    if (!(std::fabs(s.x_centre[j]) <= 1e6L)) return "its start centre is out of reach";
+  }
+  // The counts, each within reach, and adding up.
+  if (s.trials >= most_count || s.finds >= most_count || s.elapsed_s >= most_count ||
+      s.tally.chaotic >= most_count ||
+      std::any_of(s.tally.code.begin(), s.tally.code.end(),
+                  [](std::int64_t n) { return n >= most_count; })) {
+    return "its counts are beyond any search";
+  }
+  if (s.tally.total() != s.trials || s.finds > s.tally.chaotic) return "its counts do not add up";
+  // A trial's exponent lies within +-100 (a step can grow the separation at most 10^4 times).
+  if (s.closest.reached && (!(std::fabs(s.closest.edge) <= 1e4L) ||
+                            (s.tally.chaotic == 0 && s.closest.edge > le_threshold))) {
+    return "its closest approach is not one its trials could reach";
+  }
+  constexpr std::int64_t day_s = 86400;
+  if (s.began_unix_s < 0 || s.began_unix_s > now_unix_s + day_s) {
+    return "it began at a time no search could";
+  }
+  return {};
+}
+
+}  // namespace
+
+Unfinished find_unfinished(const std::string& state_path, const std::string& progress_path,
+                           std::int64_t now_unix_s) {
   Unfinished found;
   const bool state_there = look_at_file(state_path).exists;
   const bool progress_there = look_at_file(progress_path).exists;
@@ -51,6 +118,10 @@ Unfinished find_unfinished(const std::string& state_path, const std::string& pro
   const StateFile state = read_state_file(state_path);
   if (!state.unsound.empty()) {
     found.why = state.unsound;
+    return found;
+  }
+  if (std::string why = unreachable(state.state, now_unix_s); !why.empty()) {
+    found.why = std::move(why);
     return found;
   }
   found.progress = summarise_progress(progress_path);

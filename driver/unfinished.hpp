@@ -3,6 +3,7 @@
 // finds, and what it continues from.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "driver/run_state.hpp"
@@ -27,6 +28,10 @@ struct Unfinished {
   SearchState state;
   ProgressSummary progress;
 };
-Unfinished find_unfinished(const std::string& state_path, const std::string& progress_path);
+// A state that reads well but that no search could have left (a budget no draw can meet,
+// counts beyond reach or not adding up, a closest approach without the trials for it, a start
+// before 1970 or after `now_unix_s` and a day) is unsound too.
+Unfinished find_unfinished(const std::string& state_path, const std::string& progress_path,
+                           std::int64_t now_unix_s);
 
 }  // namespace lyap

@@ -143,7 +143,9 @@ class Reader {
   std::string why_;
 };
 
-constexpr std::int64_t most = INT64_MAX;
+// Counts and times stay below 2^53, far beyond any search: their sums are exact and never
+// overflow.
+constexpr std::int64_t most = (std::int64_t{1} << 53) - 1;
 
 }  // namespace
 

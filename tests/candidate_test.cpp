@@ -60,6 +60,25 @@ TEST(AdaptCentres, MaxDecimalsIsAtLeastOne) {
   EXPECT_EQ(s->max_decimals, 1);
 }
 
+// A draw given up after a few sets and begun again, however often, draws what one that never
+// stopped draws: the search can look at its keys between the pieces.
+TEST(DrawCandidate, ADrawGivenUpAndResumedIsTheDrawThatNeverStopped) {
+  for (const long most_sets : {1L, 2L, 7L}) {
+    auto whole = fresh_state(), pieces = fresh_state();
+    whole->max_digit_sum = pieces->max_digit_sum = 17;  // a tight budget: many sets rejected
+    Rng rng_whole = make_rng(777.0L), rng_pieces = rng_whole;
+    long given_up = 0;
+    for (int trial = 0; trial < 200; ++trial) {
+      draw_candidate(*whole, rng_whole);
+      while (draw_candidate(*pieces, rng_pieces, most_sets) == 0) ++given_up;
+      ASSERT_EQ(pieces->p, whole->p) << most_sets << ", trial " << trial;
+      ASSERT_EQ(pieces->x_start, whole->x_start) << most_sets << ", trial " << trial;
+      ASSERT_EQ(rng_pieces.s, rng_whole.s) << most_sets << ", trial " << trial;
+    }
+    EXPECT_GT(given_up, 0) << most_sets;
+  }
+}
+
 TEST(DrawCandidate, AcceptedSetsRespectBudgetFixedValuesAndDomain) {
   auto s = fresh_state();
   Rng rng = make_rng(12345.678L);

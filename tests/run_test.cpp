@@ -534,20 +534,36 @@ TEST_F(RunTest, AStateThatCannotBeTrustedBeginsANewSearchAndLosesNothing) {
     cases.push_back({"cut after byte " + std::to_string(n), real.substr(0, n), progress});
   }
   const std::string last_record_20 = progress.substr(0, progress.rfind("24 \r\n")) + "20 \r\n";
-  cases.insert(cases.end(),
-               {{"garbage", "\x01\xff\xfe not a state\r\nend\r\n", progress},
-                {"another version", with("version: 2\r\n", "version: 3\r\n"), progress},
-                {"a damaged generator", with("generator: ", "generator: 0 "), progress},
-                {"a seed beyond 64 bits", with("seed: ", "seed: 99999999999999999999"), progress},
-                {"budget above 25", with("\nbudget: 24\r\n", "\nbudget: 26\r\n"), progress},
-                {"budget below 0", with("\nbudget: 24\r\n", "\nbudget: -1\r\n"), progress},
-                {"NaN centre", with("x_centre: ", "x_centre: nan "), progress},
-                {"negative count", with("\nfinds: 1\r\n", "\nfinds: -1\r\n"), progress},
-                {"counts that do not add up", with("\ntrials: 1\r\n", "\ntrials: 2\r\n"), progress},
-                {"a name twice", with("end\r\n", "finds: 1\r\nend\r\n"), progress},
-                {"budget above the progress file's last record", real, last_record_20},
-                {"no progress file", real, ""},
-                {"no state file", "", progress}});
+  cases.insert(
+      cases.end(),
+      {{"garbage", "\x01\xff\xfe not a state\r\nend\r\n", progress},
+       {"another version", with("version: 2\r\n", "version: 3\r\n"), progress},
+       {"a damaged generator", with("generator: ", "generator: 0 "), progress},
+       {"a seed beyond 64 bits", with("seed: ", "seed: 99999999999999999999"), progress},
+       {"budget below what p1 and p2 cost", with("\nbudget: 24\r\n", "\nbudget: 12\r\n"), progress},
+       {"a centre no draw can meet",
+        with("p_centre: 1.000136 0.5 0.37", "p_centre: 1.000136 0.5 1e30"), progress},
+       {"a negative p5 centre", with("-1.2 0.05\r\n", "-1.2 -1000000\r\n"), progress},
+       {"a centre with more decimals", with("-1.2 0.05\r\n", "-1.2 0.0501\r\n"), progress},
+       {"trials near 2^63", with("\ntrials: 1\r\n", "\ntrials: 9223372036854775806\r\n"), progress},
+       {"counts that overflow", with("\ncode_1: 0\r\n", "\ncode_1: 9223372036854775807\r\n"),
+        progress},
+       {"the largest run time", with("\nelapsed_s: ", "\nelapsed_s: 9223372036854775807"),
+        progress},
+       {"a closest approach beyond reach",
+        with("closest_edge: none\r\nclosest_p: none\r\nclosest_x_start: none",
+             "closest_edge: 1e4000\r\nclosest_p: 1.000136 .5 0 0 1\r\nclosest_x_start: 1 1 1 1"),
+        progress},
+       {"begun in year 0", with("began: 2", "began: 0"), progress},
+       {"budget above 25", with("\nbudget: 24\r\n", "\nbudget: 26\r\n"), progress},
+       {"budget below 0", with("\nbudget: 24\r\n", "\nbudget: -1\r\n"), progress},
+       {"NaN centre", with("x_centre: ", "x_centre: nan "), progress},
+       {"negative count", with("\nfinds: 1\r\n", "\nfinds: -1\r\n"), progress},
+       {"counts that do not add up", with("\ntrials: 1\r\n", "\ntrials: 2\r\n"), progress},
+       {"a name twice", with("end\r\n", "finds: 1\r\nend\r\n"), progress},
+       {"budget above the progress file's last record", real, last_record_20},
+       {"no progress file", real, ""},
+       {"no state file", "", progress}});
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     for (const auto& entry : std::filesystem::directory_iterator(dir)) {
