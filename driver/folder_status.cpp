@@ -20,7 +20,7 @@ constexpr std::size_t largest_state = 1 << 16;
 
 // A folder's name as the table shows it: the control bytes a name may hold (a newline, an
 // escape sequence) are written as \xNN so that they cannot move the cursor or recolour the
-// terminal, and a backslash is doubled so that the escapes stay unambiguous.
+// terminal. A backslash stays as it is: on Windows it parts the folders of a name.
 std::string shown_name(const std::string& name) {
   std::string shown;
   for (const char c : name) {
@@ -29,8 +29,6 @@ std::string shown_name(const std::string& name) {
       char escaped[8];
       std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
       shown += escaped;
-    } else if (c == '\\') {
-      shown += "\\\\";
     } else {
       shown += c;
     }

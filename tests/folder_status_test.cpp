@@ -121,7 +121,7 @@ TEST(FolderStatus, NamesCannotReachTheTerminalAsControlBytes) {
   }
   EXPECT_NE(answer.text.find("run-\\x1b]0;owned\\x07\\x0a\\x0d "), std::string::npos)
       << answer.text;
-  EXPECT_NE(answer.text.find("run-\\x7f\\\\ "), std::string::npos) << answer.text;
+  EXPECT_NE(answer.text.find("run-\\x7f\\ "), std::string::npos) << answer.text;
 }
 
 }  // namespace
