@@ -288,7 +288,8 @@ void end_of_run(RunState& s, RunEnv& env, SearchEnd how) {
   env.console.new_line();
   report_search_summary(env.console, s.tally, s.closest, env.base_name);
   env.console.new_line();
-  plot_progress(env.canvas, env.progress_path(), plot_w, plot_h);
+  // Drawn to the end, not written: the file is removed just below, and it records only budgets.
+  plot_progress(env.canvas, env.progress_path(), plot_w, plot_h, run_time_now(s.clock, env.clock));
   watch_write(env, env.write_alarms.bitmap, env.bitmap_path(),
               save_bitmap(env.canvas, env.bitmap_path()));
   // Escape finishes the search: nothing is left to continue from.

@@ -35,7 +35,8 @@ std::string rate_text(double per_second) {
   return text;
 }
 
-// Days, hours and minutes: "2d 04:13", or "04:13" within the first day.
+}  // namespace
+
 std::string run_time_text(long long run_s) {
   if (run_s < 0) run_s = 0;
   const long long minutes = run_s / 60;
@@ -48,8 +49,6 @@ std::string run_time_text(long long run_s) {
   }
   return text;
 }
-
-}  // namespace
 
 void TrialRate::add(long double now_s, std::int64_t trials) {
   if (count_ == readings_.size()) {

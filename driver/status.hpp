@@ -26,6 +26,10 @@ class TrialRate {
   std::size_t count_ = 0;
 };
 
+// A run time as the title shows it: hours and minutes, "04:13", and days before them past the
+// first day, "2d 04:13".
+std::string run_time_text(long long run_s);
+
 // The title's text after the program's name, in the program's 8-bit text, as in
 // " · 1 234 567 trials · 612/s · 3 finds · 2d 04:13".
 std::string status_text(std::int64_t trials, double per_second, std::int64_t finds,

@@ -58,7 +58,8 @@ void plot_portrait(Canvas& canvas, int plot_w, int plot_h, int plot_margin, Stat
                    long double dt, int origin_x, int origin_y, const Params& p, Rng& rng);
 
 // The end-of-run plot of the complexity budget against the run time, read from the progress
-// file.
-void plot_progress(Canvas& canvas, const std::string& progress_path, int plot_w, int plot_h);
+// file, and held from its last record to `end_s`, the run time at the end of the run.
+void plot_progress(Canvas& canvas, const std::string& progress_path, int plot_w, int plot_h,
+                   long long end_s);
 
 }  // namespace lyap

@@ -28,7 +28,8 @@ Record next_record(ProgressReader& reader) {
 
 }  // namespace
 
-void plot_progress(Canvas& canvas, const std::string& progress_path, int plot_w, int plot_h) {
+void plot_progress(Canvas& canvas, const std::string& progress_path, int plot_w, int plot_h,
+                   long long end_s) {
   clear_canvas(canvas);
   redraw(canvas);
 
@@ -42,6 +43,8 @@ void plot_progress(Canvas& canvas, const std::string& progress_path, int plot_w,
       max_value = std::max(max_value, r.value);
     }
   }
+  const std::int32_t end_time_s = round_to_int32(static_cast<long double>(end_s));
+  max_time_s = std::max(max_time_s, end_time_s);
   // Ten-minute intervals; max_time_s is at most 2^31 - 1, so neither product overflows.
   const std::int32_t n_time_ticks = round_to_int32(std::ceil(max_time_s / 600.0L));
   const std::int32_t time_axis_min = n_time_ticks * 10;
@@ -107,6 +110,13 @@ void plot_progress(Canvas& canvas, const std::string& progress_path, int plot_w,
       line_to(canvas, x, y);
       prev_x = x;
       prev_y = y;
+    }
+    // The budget holds from the last record to the end of the run: without a find, the whole
+    // search is this one flat line.
+    const long double end_x = static_cast<long double>(end_time_s) * plot_w / seconds_across + left;
+    if (end_x > prev_x) {
+      move_to(canvas, prev_x, prev_y);
+      line_to(canvas, end_x, prev_y);
     }
   }
   redraw(canvas);

@@ -71,6 +71,13 @@ std::size_t read_some(const LockedFile& file, char* buffer, std::size_t size);
 // the file is not open or the stream cannot be made; the file is closed either way.
 std::FILE* into_stream(LockedFile&& file);
 
+// The whole of a small regular file, read without its lock and without standing in the way of
+// anyone who writes or replaces it meanwhile: for looking at a running search's files from
+// outside. False, with `failure` set, for whatever open_locked would refuse to read (no file, a
+// link, no regular file) and for a file of more than `limit` bytes.
+bool read_unlocked(const std::string& path, std::size_t limit, std::string& text,
+                   std::string& failure);
+
 // What lies under a name, the name itself looked at: a link is described, not followed.
 struct FileFacts {
   bool exists = false;

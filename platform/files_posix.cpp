@@ -143,6 +143,42 @@ std::FILE* into_stream(LockedFile&& file) {
   return stream;
 }
 
+bool read_unlocked(const std::string& path, std::size_t limit, std::string& text,
+                   std::string& failure) {
+  text.clear();
+  Descriptor in(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW));
+  if (in.fd < 0) {
+    const int error = errno;
+    failure = error != EISDIR && is_other_kind(path) ? not_regular : system_reason(error);
+    return false;
+  }
+  struct stat info {};
+  if (::fstat(in.fd, &info) != 0) {
+    failure = system_reason(errno);
+    return false;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    failure = not_regular;
+    return false;
+  }
+  char buffer[4096];
+  for (;;) {
+    const ssize_t got = ::read(in.fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      failure = system_reason(errno);
+      return false;
+    }
+    if (got == 0) return true;
+    text.append(buffer, static_cast<std::size_t>(got));
+    // The file may grow while we read: what is past the limit is never kept.
+    if (text.size() > limit) {
+      failure = "it is far too long";
+      return false;
+    }
+  }
+}
+
 FileFacts look_at_file(const std::string& path) {
   FileFacts facts;
   struct stat info {};

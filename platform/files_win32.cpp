@@ -139,6 +139,46 @@ std::FILE* into_stream(LockedFile&& file) {
   return stream;
 }
 
+bool read_unlocked(const std::string& path, std::size_t limit, std::string& text,
+                   std::string& failure) {
+  text.clear();
+  const std::wstring name = wide_path(path);
+  // Shared every way, so that the search may go on writing, renaming over or removing the file
+  // while we read it.
+  const HANDLE h = CreateFileW(
+      name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    failure = error == ERROR_ACCESS_DENIED && is_folder(name) ? not_regular : system_reason(error);
+    return false;
+  }
+  BY_HANDLE_FILE_INFORMATION info{};
+  const DWORD by_name = GetFileAttributesW(name.c_str());
+  bool ok = GetFileType(h) == FILE_TYPE_DISK &&
+            !(GetFileInformationByHandle(h, &info) && (info.dwFileAttributes & not_a_file) != 0) &&
+            !(by_name != INVALID_FILE_ATTRIBUTES && (by_name & not_a_file) != 0);
+  if (!ok) failure = not_regular;
+  char buffer[4096];
+  while (ok) {
+    DWORD got = 0;
+    if (!ReadFile(h, buffer, sizeof buffer, &got, nullptr)) {
+      failure = system_reason(GetLastError());
+      ok = false;
+    } else if (got == 0) {
+      break;
+    } else {
+      text.append(buffer, got);
+      if (text.size() > limit) {
+        failure = "it is far too long";
+        ok = false;
+      }
+    }
+  }
+  CloseHandle(h);
+  return ok;
+}
+
 FileFacts look_at_file(const std::string& path) {
   FileFacts facts;
   WIN32_FILE_ATTRIBUTE_DATA data{};

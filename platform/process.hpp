@@ -16,6 +16,17 @@ enum class FolderLock {
 // included, so no stale lock can block a later search.
 FolderLock lock_folder(const std::string& folder, std::string& reason);
 
+enum class FolderUse {
+  searched,     // a live search holds the folder's lock
+  idle,         // nobody holds it
+  no_folder,    // the folder cannot be found or opened; `reason` tells why
+  cannot_tell,  // the system does not show its locks; `reason` tells why
+};
+
+// Whether a search holds lock_folder's lock on the folder now, told without taking the lock
+// even for a moment, so that a search starting meanwhile is never turned away.
+FolderUse folder_in_use(const std::string& folder, std::string& reason);
+
 // The current folder's absolute name, as the system's text; empty when it cannot be told.
 std::string current_folder();
 

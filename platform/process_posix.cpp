@@ -5,6 +5,7 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -13,6 +14,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -21,6 +24,15 @@
 namespace lyap {
 
 namespace {
+
+// The name every search on this machine binds for the folder: its device and inode.
+std::string lock_name(const struct stat& folder) {
+  char name[80];
+  std::snprintf(name, sizeof name, "lyapsearch-folder-%llx-%llx",
+                static_cast<unsigned long long>(folder.st_dev),
+                static_cast<unsigned long long>(folder.st_ino));
+  return name;
+}
 
 // A socket bound to a name in the abstract namespace, made of the folder's device and inode:
 // it creates nothing in any folder, needs no read permission on the folder, every user on the
@@ -35,11 +47,9 @@ FolderLock lock_by_name(const struct stat& folder, std::string& reason) {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   // sun_path[0] stays 0: the abstract namespace.
-  const int n =
-      std::snprintf(address.sun_path + 1, sizeof address.sun_path - 1,
-                    "lyapsearch-folder-%llx-%llx", static_cast<unsigned long long>(folder.st_dev),
-                    static_cast<unsigned long long>(folder.st_ino));
-  const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + n);
+  const std::string name = lock_name(folder);
+  std::memcpy(address.sun_path + 1, name.data(), name.size());
+  const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
   if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), size) == 0) return FolderLock::held;
   const int error = errno;
   ::close(fd);
@@ -86,6 +96,49 @@ FolderLock lock_folder(const std::string& folder, std::string& reason) {
   if (by_name == FolderLock::held || by_flock == FolderLock::held) return FolderLock::held;
   reason = name_reason;
   return FolderLock::unavailable;
+}
+
+namespace {
+
+// Whether the system's table `path` has a line whose words include `word`; unset when the
+// table cannot be read.
+std::optional<bool> table_names(const char* path, const std::string& word) {
+  std::ifstream in(path);
+  if (!in) return std::nullopt;
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream words(line);
+    for (std::string w; words >> w;) {
+      if (w == word) return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+FolderUse folder_in_use(const std::string& folder, std::string& reason) {
+  struct stat info {};
+  if (::stat(folder.c_str(), &info) != 0) {
+    reason = std::strerror(errno);
+    return FolderUse::no_folder;
+  }
+  if (!S_ISDIR(info.st_mode)) {
+    reason = std::strerror(ENOTDIR);
+    return FolderUse::no_folder;
+  }
+  // The system's own lists of bound names and of held locks show both of lock_folder's locks
+  // without our taking either: a bind or a flock here, however brief, could turn away a search
+  // starting at that moment.
+  const std::optional<bool> named = table_names("/proc/net/unix", "@" + lock_name(info));
+  if (named == true) return FolderUse::searched;
+  char flock_id[80];  // as /proc/locks writes a file: major:minor:inode
+  std::snprintf(flock_id, sizeof flock_id, "%02x:%02x:%llu", major(info.st_dev), minor(info.st_dev),
+                static_cast<unsigned long long>(info.st_ino));
+  const std::optional<bool> flocked = table_names("/proc/locks", flock_id);
+  if (flocked == true) return FolderUse::searched;
+  if (named.has_value() && flocked.has_value()) return FolderUse::idle;
+  reason = "the system does not list its locks (/proc)";
+  return FolderUse::cannot_tell;
 }
 
 std::string current_folder() {

@@ -59,22 +59,29 @@ std::uint64_t name_hash(std::wstring path) {
   return hash;
 }
 
+// The name of the folder's mutex; empty when the folder cannot be opened, with `error` telling
+// why. Global: a search started from another session (another user, a service) sees it too.
+std::wstring mutex_name_of(const std::string& folder, DWORD& error) {
+  const std::wstring path = final_path_of(wide_path(folder), error);
+  if (path.empty()) return {};
+  wchar_t name[64];
+  swprintf(name, 64, L"Global\\lyapsearch-folder-%016llx",
+           static_cast<unsigned long long>(name_hash(path)));
+  return name;
+}
+
 }  // namespace
 
 FolderLock lock_folder(const std::string& folder, std::string& reason) {
   DWORD error = ERROR_SUCCESS;
-  const std::wstring path = final_path_of(wide_path(folder), error);
-  if (path.empty()) {
+  const std::wstring name = mutex_name_of(folder, error);
+  if (name.empty()) {
     reason = system_reason(error);
     return FolderLock::unavailable;
   }
-  wchar_t name[64];
-  // Global: a search started from another session (another user, a service) sees it too.
-  swprintf(name, 64, L"Global\\lyapsearch-folder-%016llx",
-           static_cast<unsigned long long>(name_hash(path)));
   // The mutex exists as long as a handle to it is open: ours, deliberately never closed, which
   // the system closes when the process ends in any way.
-  const HANDLE mutex = CreateMutexW(nullptr, FALSE, name);
+  const HANDLE mutex = CreateMutexW(nullptr, FALSE, name.c_str());
   error = GetLastError();
   if (mutex == nullptr) {
     // Made by another user, whose mutex we may not open: a search runs there all the same.
@@ -87,6 +94,28 @@ FolderLock lock_folder(const std::string& folder, std::string& reason) {
     return FolderLock::taken;
   }
   return FolderLock::held;
+}
+
+FolderUse folder_in_use(const std::string& folder, std::string& reason) {
+  DWORD error = ERROR_SUCCESS;
+  const std::wstring name = mutex_name_of(folder, error);
+  if (name.empty()) {
+    reason = system_reason(error);
+    return FolderUse::no_folder;
+  }
+  // Opening the mutex never creates it. The handle keeps it alive only for the instant before
+  // it is closed, and only when a search holds it already.
+  const HANDLE mutex = OpenMutexW(SYNCHRONIZE, FALSE, name.c_str());
+  if (mutex != nullptr) {
+    CloseHandle(mutex);
+    return FolderUse::searched;
+  }
+  error = GetLastError();
+  if (error == ERROR_FILE_NOT_FOUND) return FolderUse::idle;
+  // Another user's search, whose mutex we may not open.
+  if (error == ERROR_ACCESS_DENIED) return FolderUse::searched;
+  reason = system_reason(error);
+  return FolderUse::cannot_tell;
 }
 
 std::string current_folder() {

@@ -50,7 +50,7 @@ class ProgressPlot : public ::testing::Test {
     std::ofstream out(path_, std::ios::binary | std::ios::trunc);
     out << bytes;
   }
-  void plot() { plot_progress(canvas_, path_, 400, 400); }
+  void plot(long long end_s = 0) { plot_progress(canvas_, path_, 400, 400, end_s); }
 
   // Every pixel of the plot area away from the ticks (11 pixels in from the frame).
   bool interior_is_white() {
@@ -161,6 +161,37 @@ TEST_F(ProgressPlot, TwentyOneMinutesGiveThreeTicksAndThirtyMinutes) {
   EXPECT_EQ(pixel(canvas_, 330, 150), white);
 }
 
+TEST_F(ProgressPlot, TheBudgetIsHeldToTheEndOfTheRun) {
+  struct Case {
+    const char* name;
+    std::string bytes;
+    long long end_s;
+    int held_y;        // the last budget's level
+    int from_x, to_x;  // where the line runs at that level
+    int past_x;        // beyond the end: nothing
+  };
+  const Case cases[] = {
+      // 7500 s on a 130-minute axis ends at x = 424.6.
+      {"no find in 2 h 5 min", record(0, 25), 7500, 150, 41, 423, 428},
+      // The worked example's last record at 15 minutes, held to the end at 19 minutes.
+      {"held after the last find", record(0, 25) + record(300, 19) + record(900, 14), 1140, 260,
+       341, 418, 424},
+      // Ended before its first full minute: still a 10-minute axis, and 30 s of line.
+      {"no find in half a minute", record(0, 25), 30, 150, 41, 58, 62},
+  };
+  for (const Case& c : cases) {
+    write_file(c.bytes);
+    start_canvas(canvas_, false);
+    plot(c.end_s);
+    for (int x = c.from_x; x <= c.to_x; ++x) {
+      ASSERT_EQ(pixel(canvas_, x, c.held_y), black) << c.name << " " << x;
+    }
+    EXPECT_EQ(pixel(canvas_, c.past_x, c.held_y), white) << c.name;
+    EXPECT_EQ(pixel(canvas_, (c.from_x + c.to_x) / 2, c.held_y - 5), white) << c.name;
+    EXPECT_TRUE(frame_is_drawn()) << c.name;
+  }
+}
+
 TEST_F(ProgressPlot, ValuesAboveFortyRunAboveTheFrame) {
   // Held at 50 (y = -100, off the canvas) for 5 of 10 minutes, then down to 20 at x = 240.
   write_file(record(0, 50) + record(300, 20));
@@ -214,16 +245,18 @@ TEST_F(ProgressPlot, LabelsTheAxesAndTheLengthOfTheTimeAxis) {
     const char* name;
     std::string bytes;
     const char* minutes;
+    long long end_s = 0;
   };
   const Case cases[] = {
       {"21 minutes", record(0, 25) + record(1250, 20), "30"},
       {"only the start-up record", record(0, 25), "0"},
+      {"no find in 2 h 5 min", record(0, 25), "130", 7500},
       {"an absurd time, held as 2^31 - 1 s", " 1e30 5 \r\n", "35791400"},
   };
   for (const Case& c : cases) {
     write_file(c.bytes);
     start_canvas(canvas_, false);
-    plot();
+    plot(c.end_s);
     EXPECT_EQ(text_mismatches(canvas_, c.minutes, 440 - width_of(c.minutes), 400, on_frame), 0)
         << c.name;
     EXPECT_EQ(text_mismatches(canvas_, "40", 12, 0), 0) << c.name;

@@ -427,6 +427,15 @@ TEST_F(RunTest, EndOfRunPlotsTheProgressFileBeforeRemovingIt) {
   EXPECT_EQ(get_pixel(env->canvas, 240, 150), white);
 }
 
+TEST_F(RunTest, EndOfRunHoldsTheBudgetToTheEndOfARunWithoutAFind) {
+  run({{9}}, {escape});
+  clock.monotonic = 1000 + 7500;  // 2 h 5 min: a 130-minute axis, ending at x = 424.6
+  console.keys.push_back('x');
+  end_of_run(*state, *env);
+  for (const int x : {41, 240, 423}) EXPECT_EQ(get_pixel(env->canvas, x, 150), black) << x;
+  EXPECT_EQ(get_pixel(env->canvas, 428, 150), white);
+}
+
 // The files of the folder whose names begin with `prefix`, by name.
 std::vector<std::string> files_named(const std::string& dir, const std::string& prefix) {
   std::vector<std::string> names;
