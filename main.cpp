@@ -6,6 +6,7 @@
 #include "driver/check.hpp"
 #include "driver/command_line.hpp"
 #include "driver/driver.hpp"
+#include "driver/folder_status.hpp"
 #include "numerics/fpu_control.hpp"
 #include "numerics/trig.hpp"
 #include "platform/program_name.hpp"
@@ -42,7 +43,10 @@ int main(int argc, char** argv) {
       }
       return 0;
     }
-    case lyap::CommandLine::Action::status:
+    case lyap::CommandLine::Action::status: {
+      const lyap::FolderStatusAnswer table = lyap::folder_status(line.folders, name);
+      return put_text(table.text, stdout) ? table.status : 1;
+    }
     case lyap::CommandLine::Action::search:
       break;
   }

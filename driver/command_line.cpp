@@ -13,6 +13,7 @@ namespace {
 // "$" stands for the executable's name, which the files are named after.
 constexpr std::string_view kUsage = R"(Usage: $ [--seed N] [--trials N]
        $ --check P3 P4 P5 X1 X2 X3 X4 [--picture FILE]
+       $ --status [FOLDER...]
        $ --help | --version
 
 Searches, unattended, for chaotic motion in a Hamiltonian system with two degrees
@@ -51,6 +52,12 @@ Options:
                   $ --check -.35 .86 .02 .6 -.3 -.3 .3
   --picture FILE  with --check, also saves the trial's phase portrait as a bitmap.
                   $ --check 2.55 .58 .47 1.2 .3 .7 .1 --picture trial.bmp
+  --status [FOLDER...]
+                shows, one row per folder (the current one when none is named),
+                whether a search is running there, unfinished or absent, with its
+                trials, finds, budget, run time and closest approach. It takes no
+                lock and changes nothing.
+                  $ --status run-*
   --            ends the options; what follows are values.
   -h, --help    this text
   --version     the version, the commit and which sine and cosine the build uses
@@ -106,7 +113,7 @@ std::vector<std::string> with_leading_zeros(std::span<const char* const> argumen
 // when there is none. A negative number is a value, not an option.
 std::string unknown_option(const std::vector<std::string>& words) {
   constexpr std::string_view known[] = {"-h",     "--help",   "--version", "--check",
-                                        "--seed", "--trials", "--picture"};
+                                        "--seed", "--trials", "--picture", "--status"};
   for (const std::string& word : words) {
     if (word == "--") break;
     if (word.size() < 2 || word[0] != '-') continue;
@@ -150,12 +157,13 @@ CommandLine read_command_line(std::string_view name, std::span<const char* const
   }
   CLI::App app;
   app.set_help_flag();
-  bool help = false, version = false, check = false;
+  bool help = false, version = false, check = false, status = false;
   std::string seed, trials, picture;
   std::vector<std::string> values;
   app.add_flag("-h,--help", help);
   app.add_flag("--version", version);
   app.add_flag("--check", check);
+  app.add_flag("--status", status);
   CLI::Option* seed_option = app.add_option("--seed", seed);
   CLI::Option* trials_option = app.add_option("--trials", trials);
   CLI::Option* picture_option = app.add_option("--picture", picture);
@@ -175,12 +183,23 @@ CommandLine read_command_line(std::string_view name, std::span<const char* const
     if (!problem.empty() && problem.back() == '\n') problem.pop_back();
     return refused(name, problem);
   }
-  if (!values.empty() && !check) return refused(name, "unknown argument '" + values.front() + "'");
+  if (!values.empty() && !check && !status) {
+    return refused(name, "unknown argument '" + values.front() + "'");
+  }
 
   CommandLine line;
   if (version || help) {
     line.action = CommandLine::Action::answer;
     line.text = version ? version_line(build) : usage_text(name);
+    return line;
+  }
+  if (check && status) return refused(name, "--check cannot go with --status");
+  if (status) {
+    if (seed_option->count() > 0) return refused(name, "--status cannot go with --seed");
+    if (trials_option->count() > 0) return refused(name, "--status cannot go with --trials");
+    if (picture_option->count() > 0) return refused(name, "--picture goes with --check only");
+    line.action = CommandLine::Action::status;
+    line.folders = values;
     return line;
   }
   if (check) {

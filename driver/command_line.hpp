@@ -46,7 +46,7 @@ struct CommandLine {
   } action = Action::search;
   SearchOptions search;
   CheckOptions check;
-  std::vector<std::string> folders;
+  std::vector<std::string> folders;  // for status; none means the current folder
   std::string text;
   bool to_stderr = false;
   int status = 0;

@@ -168,6 +168,11 @@ TEST(CommandLine, AnswersOrRefusesAndTouchesNothing) {
       {{"--picture", "a.bmp"}, 2, "", refused("--picture goes with --check only")},
       {{"--trials", "5", "7"}, 2, "", refusal("7")},
       {{"--", "--help"}, 2, "", refusal("--help")},
+      {{"--status", "--trials", "5"}, 2, "", refused("--status cannot go with --trials")},
+      {{"--status", "--check", "1", "2", "3", "4", "5", "6", "7"},
+       2,
+       "",
+       refused("--check cannot go with --status")},
   };
   std::unique_ptr<lyap::testing::Session> search;
   for (const bool beside_search : {false, true}) {
