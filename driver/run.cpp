@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "driver/closest_picture.hpp"
 #include "driver/driver.hpp"
 #include "driver/status.hpp"
 #include "driver/unfinished.hpp"
@@ -94,6 +95,11 @@ std::uint64_t time_of_day_seed(long double time_of_day_s) {
   return static_cast<std::uint64_t>(round_to_long(time_of_day_s * 1e6L));
 }
 
+// The first screen of a search says what the digits that fill it are, and how to stop.
+constexpr std::string_view first_screen_hint =
+    "Each digit is a trial's end code (README: end codes). Escape finishes; Ctrl-C interrupts "
+    "and the next start continues.";
+
 void start_up(RunState& s, RunEnv& env) {
   start_up(s, env, find_unfinished(env.state_path(), env.progress_path(), env.clock.unix_time_s()));
 }
@@ -160,6 +166,7 @@ void start_up(RunState& s, RunEnv& env, const Unfinished& unfinished) {
   } else {
     report_line(env.console, "Seed " + std::to_string(s.seed));
   }
+  report_line(env.console, first_screen_hint);
   if (!results.kept_as.empty()) {
     report_line(env.console, "Earlier results kept in ", results.kept_as);
   }
@@ -186,6 +193,7 @@ void start_up(RunState& s, RunEnv& env, const Unfinished& unfinished) {
   }
   s.generator = env.rng;
   save_state(s, env, s.clock.elapsed_s);
+  if (s.n_found == 0) show_closest_approach(env.canvas, s.closest);
   const long double now_s = env.clock.monotonic_s();
   env.standing.rate.add(now_s, s.trial_no);
   env.standing.next_title_s = now_s + 1;
@@ -257,6 +265,8 @@ SearchEnd search_until_escape(RunState& s, RunEnv& env) {
       keep_up(s, env);
       continue;
     }
+    const long double closest_before =
+        s.closest.reached ? s.closest.edge : -std::numeric_limits<long double>::infinity();
     count_trial(s, outcome);
     // The trials drawn ahead are not counted yet: a continued search draws them again.
     s.generator = job.rng_after_draw;
@@ -273,6 +283,9 @@ SearchEnd search_until_escape(RunState& s, RunEnv& env) {
       env.rng = job.rng_after_draw;
       take_outcome(s, outcome);
       handle_success(s, env, outcome);
+    }
+    if (s.n_found == 0 && s.closest.reached && s.closest.edge > closest_before) {
+      show_closest_approach(env.canvas, s.closest);
     }
     // Only after a success is handled: a state saved between its count and its handling would
     // continue past a find that never happened.
@@ -295,7 +308,10 @@ void end_of_run(RunState& s, RunEnv& env, SearchEnd how) {
   // Escape finishes the search: nothing is left to continue from.
   remove_file(env.progress_path());
   remove_file(env.state_path());
-  if (how == SearchEnd::escape) env.console.wait_key();
+  if (how == SearchEnd::escape) {
+    env.console.print_text("Press any key to leave.");
+    env.console.wait_key();
+  }
 }
 
 int run_in_folder(RunState& s, RunEnv& env) {

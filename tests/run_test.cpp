@@ -35,6 +35,7 @@ struct Outcome {
   State x_start{0, 0.3L, -0.1L, 0.2L, 0.5L};
   bool plot_drops = false;
   long double at_s = -1;  // the monotonic clock when the trial ends, if it moves
+  long double best_edge = -std::numeric_limits<long double>::infinity();
 };
 
 class RunTest : public ::testing::Test {
@@ -68,6 +69,7 @@ class RunTest : public ::testing::Test {
     s.div_mean = -0.5678L;
     s.n_samples = 190000;
     s.invariant_start = invariant(s.x_start, s.p);
+    s.best_edge = o.best_edge;
   }
 
   // Runs start-up and the loop until the scripted Escape. A run that does not `continue_search`
@@ -83,16 +85,20 @@ class RunTest : public ::testing::Test {
     search_until_escape(*state, *env);
   }
 
-  // A new search says its seed on a line of its own; the tests of what follows look past it.
+  // A new search says its seed on a line of its own, and every search what the digits are and
+  // how to stop; the tests of what follows look past those lines.
   void take_seed_line() {
     auto& calls = console.calls;
-    for (std::size_t i = 0; i + 1 < calls.size(); ++i) {
-      if (calls[i].kind == ConsoleCall::print_text && calls[i].text.rfind("Seed ", 0) == 0 &&
+    for (std::size_t i = 0; i + 1 < calls.size();) {
+      const bool seed = calls[i].text.rfind("Seed ", 0) == 0;
+      if (calls[i].kind == ConsoleCall::print_text &&
+          (seed || calls[i].text.rfind("Each digit is a trial's end code", 0) == 0) &&
           calls[i + 1].kind == ConsoleCall::new_line) {
-        seed_line = calls[i].text;
+        (seed ? seed_line : hint_line) = calls[i].text;
         calls.erase(calls.begin() + static_cast<std::ptrdiff_t>(i),
                     calls.begin() + static_cast<std::ptrdiff_t>(i) + 2);
-        return;
+      } else {
+        ++i;
       }
     }
   }
@@ -106,7 +112,7 @@ class RunTest : public ::testing::Test {
   std::vector<Outcome> outcomes;
   std::size_t next = 0;
   int plots = 0;
-  std::string seed_line;
+  std::string seed_line, hint_line;
 };
 
 constexpr int none = -1;
@@ -434,6 +440,33 @@ TEST_F(RunTest, EndOfRunHoldsTheBudgetToTheEndOfARunWithoutAFind) {
   end_of_run(*state, *env);
   for (const int x : {41, 240, 423}) EXPECT_EQ(get_pixel(env->canvas, x, 150), black) << x;
   EXPECT_EQ(get_pixel(env->canvas, 428, 150), white);
+}
+
+// Before the first find the window shows the closest approach's portrait, drawn from generators
+// of its own: the search draws on exactly as without it, and the bitmap is not written.
+TEST_F(RunTest, BeforeTheFirstFindTheWindowShowsTheClosestApproach) {
+  env->options.seed = 77;
+  std::vector<std::int32_t> pixels;
+  Rng generator;
+  for (const bool reached : {false, true}) {
+    Outcome bounded{2};  // a regular orbit that stays in the domain, as a check judged it
+    bounded.p = {0, fixed_p1, fixed_p2, 2.55L, 0.58L, 0.47L};
+    bounded.x_start = {0, 2, -1.1L, 0.1L, 1.1L};
+    if (reached) bounded.best_edge = -0.001682L;
+    run({bounded, {9}}, {none, escape});
+    EXPECT_FALSE(std::filesystem::exists(base + ".bmp"));
+    if (!reached) {
+      pixels = env->canvas.pixels;
+      generator = env->rng;
+      continue;
+    }
+    EXPECT_EQ(env->rng.s, generator.s);
+    EXPECT_EQ(state->generator.s, generator.s);
+    long blacks = 0;
+    for (std::size_t i = 0; i < pixels.size(); ++i) blacks += env->canvas.pixels[i] == black;
+    EXPECT_GT(blacks, 1000) << "no portrait in the window";
+    EXPECT_NE(env->canvas.pixels, pixels);
+  }
 }
 
 // The files of the folder whose names begin with `prefix`, by name.
