@@ -26,11 +26,12 @@ void show_closest_approach(Canvas& canvas, const ClosestApproach& closest) {
   plot_success(*s, canvas, shading);
   // An orbit that cannot be scaled leaves the canvas as it was.
   if (!(std::fabs(s->x[1]) <= x_limit)) return;
+  // In the plot's top right corner: the strip below holds the axis labels.
   const std::string caption =
-      "Closest approach so far, no find yet: edge " + band_edge_text(closest.edge);
-  set_font(canvas, "MS Sans Serif", 12, true);
+      "closest approach, no find yet (edge " + band_edge_text(closest.edge) + ")";
+  set_font(canvas, "MS Sans Serif", 10, false);
   const TextSize size = text_size(canvas, caption);
-  move_to(canvas, plot_margin + (plot_w - size.width) / 2, plot_h + 24 - size.height);
+  move_to(canvas, plot_margin + plot_w - size.width - 4, 2);
   print_text(canvas, caption);
   redraw(canvas);
 }

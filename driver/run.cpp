@@ -96,9 +96,9 @@ std::uint64_t time_of_day_seed(long double time_of_day_s) {
 }
 
 // The first screen of a search says what the digits that fill it are, and how to stop.
-constexpr std::string_view first_screen_hint =
-    "Each digit is a trial's end code (README: end codes). Escape finishes; Ctrl-C interrupts "
-    "and the next start continues.";
+constexpr std::string_view first_screen_hint[] = {
+    "Each digit is a trial's end code (README: end codes).",
+    "Escape finishes the search; Ctrl-C interrupts it, and the next start continues it."};
 
 void start_up(RunState& s, RunEnv& env) {
   start_up(s, env, find_unfinished(env.state_path(), env.progress_path(), env.clock.unix_time_s()));
@@ -166,7 +166,7 @@ void start_up(RunState& s, RunEnv& env, const Unfinished& unfinished) {
   } else {
     report_line(env.console, "Seed " + std::to_string(s.seed));
   }
-  report_line(env.console, first_screen_hint);
+  for (const std::string_view line : first_screen_hint) report_line(env.console, line);
   if (!results.kept_as.empty()) {
     report_line(env.console, "Earlier results kept in ", results.kept_as);
   }

@@ -92,7 +92,8 @@ class RunTest : public ::testing::Test {
     for (std::size_t i = 0; i + 1 < calls.size();) {
       const bool seed = calls[i].text.rfind("Seed ", 0) == 0;
       if (calls[i].kind == ConsoleCall::print_text &&
-          (seed || calls[i].text.rfind("Each digit is a trial's end code", 0) == 0) &&
+          (seed || calls[i].text.rfind("Each digit is a trial's end code", 0) == 0 ||
+           calls[i].text.rfind("Escape finishes the search", 0) == 0) &&
           calls[i + 1].kind == ConsoleCall::new_line) {
         (seed ? seed_line : hint_line) = calls[i].text;
         calls.erase(calls.begin() + static_cast<std::ptrdiff_t>(i),
