@@ -19,16 +19,18 @@ long double rounded_sign(long double c) {
 long draw_parameters(RunState& s, Rng& rng, long most_sets) {
   // The digit sum is a sum over the elements, so the set is measured value by value as it is
   // drawn, and the fixed elements only once.
-  const long fixed_terms =
-      digit_sum_term(s.p[0]) + digit_sum_term(fixed_p1) + digit_sum_term(fixed_p2);
+  const bool p1_drawn = s.p1.free;
+  const long fixed_terms = digit_sum_term(s.p[0]) + (p1_drawn ? 0 : digit_sum_term(s.p1.value)) +
+                           digit_sum_term(fixed_p2);
   for (long drawn = 1; drawn <= most_sets; ++drawn) {
     // Once the values drawn so far are over the budget on their own, the set is lost: the rest
     // of it still consumes its random numbers, but no deviate is worked out. Neither is the
-    // deviate of the fixed parameters p(1) and p(2), whose drawn values are overwritten.
+    // deviate of the fixed parameters p(2) and, unless it is drawn, p(1), whose drawn values
+    // are overwritten.
     long total = fixed_terms;
     for (int i = 1; i <= n_params; ++i) {
       const long double u = rnd(rng);
-      if (i <= 2 || total > s.max_digit_sum) {
+      if (i == 2 || (i == 1 && !p1_drawn) || total > s.max_digit_sum) {
         skip_gauss_rnd(rng);
         continue;
       }
@@ -41,7 +43,7 @@ long draw_parameters(RunState& s, Rng& rng, long most_sets) {
                          static_cast<int>(d));
       total += digit_sum_term(s.p[i]);
     }
-    s.p[1] = fixed_p1;
+    if (!p1_drawn) s.p[1] = s.p1.value;
     s.p[2] = fixed_p2;
     if (total > s.max_digit_sum) continue;
     if (s.p[1] <= 1 || s.p[5] <= 0) continue;

@@ -62,7 +62,6 @@ CheckReport run_check(const CheckOptions& check) {
   auto s = std::make_unique<RunState>();
   s->eps_sq = eps * eps;
   s->p = check.p;
-  s->p[1] = fixed_p1;
   s->p[2] = fixed_p2;
   // The trial as the draw leaves it: the companion eps away along the diagonal.
   for (int j = 1; j <= n_dims; ++j) {

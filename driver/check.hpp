@@ -14,9 +14,9 @@ struct CheckReport {
   std::string complaint;  // a picture that could not be saved, for standard error
 };
 
-// Runs the trial the search would run for check.p(3..5) and check.x_start, with p(1) and p(2)
-// fixed, and says how it ended; with a picture's name, saves its phase portrait there, drawn as
-// a find's is. Touches no other file.
+// Runs the trial the search would run for check.p(1), check.p(3..5) and check.x_start, with
+// p(2) fixed, and says how it ended; with a picture's name, saves its phase portrait there, drawn
+// as a find's is. Touches no other file.
 CheckReport run_check(const CheckOptions& check);
 
 // The check's lines for a trial that has run in `s`.

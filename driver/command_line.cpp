@@ -11,8 +11,8 @@ namespace lyap {
 namespace {
 
 // "$" stands for the executable's name, which the files are named after.
-constexpr std::string_view kUsage = R"(Usage: $ [--seed N] [--trials N]
-       $ --check P3 P4 P5 X1 X2 X3 X4 [--picture FILE]
+constexpr std::string_view kUsage = R"(Usage: $ [--seed N] [--trials N] [--p1 VALUE | --p1 free]
+       $ --check P3 P4 P5 X1 X2 X3 X4 [--p1 VALUE] [--picture FILE]
        $ --status [FOLDER...]
        $ --help | --version
 
@@ -44,12 +44,19 @@ Options:
                 before an interruption included), as Escape does but without waiting
                 for a key, and exits with status 0.
                   $ --seed 7 --trials 100000 </dev/null >console.txt
+  --p1 VALUE    every trial uses p1 = VALUE, a decimal above 1, instead of the
+                model's own 1.000136, which makes the model all but integrable. Larger
+                p1 make chaos likelier (README: the model family). With --p1 free,
+                p1 is drawn like p3..p5, around its centre. A continued search keeps
+                its setting; another is refused.
+                  $ --p1 3
   --check P3 P4 P5 X1 X2 X3 X4
                 runs the one trial that the search would run for these parameters
                 and this start (p1 and p2 are fixed) and prints what it found. It
                 opens no window, takes no lock and touches no file. The end of a
                 search prints this command for its closest approach.
                   $ --check -.35 .86 .02 .6 -.3 -.3 .3
+                  $ --check --p1 3 -.6 .51 .51 1.2 .3 .7 .1
   --picture FILE  with --check, also saves the trial's phase portrait as a bitmap.
                   $ --check 2.55 .58 .47 1.2 .3 .7 .1 --picture trial.bmp
   --status [FOLDER...]
@@ -112,8 +119,8 @@ std::vector<std::string> with_leading_zeros(std::span<const char* const> argumen
 // The first argument before "--" that looks like an option the program does not take; empty
 // when there is none. A negative number is a value, not an option.
 std::string unknown_option(const std::vector<std::string>& words) {
-  constexpr std::string_view known[] = {"-h",     "--help",   "--version", "--check",
-                                        "--seed", "--trials", "--picture", "--status"};
+  constexpr std::string_view known[] = {"-h",       "--help",    "--version", "--check", "--seed",
+                                        "--trials", "--picture", "--status",  "--p1"};
   for (const std::string& word : words) {
     if (word == "--") break;
     if (word.size() < 2 || word[0] != '-') continue;
@@ -158,7 +165,7 @@ CommandLine read_command_line(std::string_view name, std::span<const char* const
   CLI::App app;
   app.set_help_flag();
   bool help = false, version = false, check = false, status = false;
-  std::string seed, trials, picture;
+  std::string seed, trials, picture, p1;
   std::vector<std::string> values;
   app.add_flag("-h,--help", help);
   app.add_flag("--version", version);
@@ -167,6 +174,7 @@ CommandLine read_command_line(std::string_view name, std::span<const char* const
   CLI::Option* seed_option = app.add_option("--seed", seed);
   CLI::Option* trials_option = app.add_option("--trials", trials);
   CLI::Option* picture_option = app.add_option("--picture", picture);
+  CLI::Option* p1_option = app.add_option("--p1", p1);
   app.add_option("values", values);
   try {
     // CLI11 takes the arguments last first.
@@ -194,7 +202,18 @@ CommandLine read_command_line(std::string_view name, std::span<const char* const
     return line;
   }
   if (check && status) return refused(name, "--check cannot go with --status");
+  std::optional<P1Setting> p1_setting;
+  if (p1_option->count() > 0) {
+    P1Setting setting;
+    if (p1 == "free") {
+      setting.free = true;
+    } else if (!read_drawn_value(p1, setting.value) || !(setting.value > 1)) {
+      return refused(name, "--p1 takes a decimal above 1, or free, not '" + p1 + "'");
+    }
+    p1_setting = setting;
+  }
   if (status) {
+    if (p1_setting) return refused(name, "--status cannot go with --p1");
     if (seed_option->count() > 0) return refused(name, "--status cannot go with --seed");
     if (trials_option->count() > 0) return refused(name, "--status cannot go with --trials");
     if (picture_option->count() > 0) return refused(name, "--picture goes with --check only");
@@ -219,6 +238,10 @@ CommandLine read_command_line(std::string_view name, std::span<const char* const
     if (picture_option->count() > 0 && picture.empty()) {
       return refused(name, "--picture needs a file name");
     }
+    if (p1_setting && p1_setting->free) {
+      return refused(name, "--check takes a value of --p1, not free");
+    }
+    line.check.p[1] = p1_setting ? p1_setting->value : P1Setting{}.value;
     line.check.picture = picture;
     line.action = CommandLine::Action::check;
     return line;
@@ -240,6 +263,7 @@ CommandLine read_command_line(std::string_view name, std::span<const char* const
     }
     line.search.trials = static_cast<std::int64_t>(n);
   }
+  line.search.p1 = p1_setting;
   return line;
 }
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "numerics/numerics.hpp"
+#include "report/state_file.hpp"
 
 namespace lyap {
 
@@ -27,12 +28,13 @@ struct BuildInfo {
 struct SearchOptions {
   std::optional<std::uint64_t> seed;   // the generator's seed; from the time of day without it
   std::optional<std::int64_t> trials;  // finish once the search has counted this many trials
+  std::optional<P1Setting> p1;         // the model's own p1 (1.000136) without it
 };
 
 // One trial run on its own: p(3..5) and the start, exactly as the draw gives them for their
 // texts, and a bitmap to save its phase portrait in (none when empty).
 struct CheckOptions {
-  Params p{};
+  Params p{};  // p(1) is the model's own unless --p1 gives another
   State x_start{};
   std::string picture;
 };

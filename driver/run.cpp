@@ -17,6 +17,7 @@
 #include "report/console_report.hpp"
 #include "report/digit_sum.hpp"
 #include "report/kept_files.hpp"
+#include "report/number_format.hpp"
 #include "report/results_file.hpp"
 
 namespace lyap {
@@ -26,6 +27,17 @@ void plot_success(RunState& s, Canvas& canvas, Rng& rng) {
 }
 
 namespace {
+
+// The p1 setting after `lead` ("free" or the value), or nothing for the model's own p1 when
+// `lead` is not empty.
+std::string p1_shown(const P1Setting& p1, std::string_view lead) {
+  if (!lead.empty() && p1 == P1Setting{}) return {};
+  std::string text(lead);
+  if (p1.free) return text + "free";
+  std::string value = number_str(p1.value);
+  if (!value.empty() && value[0] == ' ') value.erase(0, 1);
+  return text + value;
+}
 
 // Reports a failed write to a file once, and again only after a write to it has worked.
 void watch_write(RunEnv& env, bool& alarmed, const std::string& path, const WriteOutcome& write) {
@@ -48,7 +60,8 @@ void save_state(RunState& s, RunEnv& env, long long elapsed_s) {
 void show_standing(RunState& s, RunEnv& env, long double now_s) {
   env.standing.rate.add(now_s, s.trial_no);
   env.console.set_title(env.base_name, status_text(s.trial_no, env.standing.rate.per_second(),
-                                                   s.n_found, run_time_now(s.clock, env.clock)));
+                                                   s.n_found, run_time_now(s.clock, env.clock)) +
+                                           p1_shown(s.p1, " \xB7 p1 "));
   env.standing.next_title_s = now_s + 1;
 }
 
@@ -136,10 +149,12 @@ void start_up(RunState& s, RunEnv& env, const Unfinished& unfinished) {
     s.n_found = 0;
     s.tally = {};
     s.closest = {};
+    s.p1 = env.options.p1 ? *env.options.p1 : P1Setting{};
     progress = start_progress_file(env.progress_path(), s.max_digit_sum, s.clock, env.clock);
   }
 
-  env.console.set_title(env.base_name, status_text(s.trial_no, 0, s.n_found, s.clock.elapsed_s));
+  env.console.set_title(env.base_name, status_text(s.trial_no, 0, s.n_found, s.clock.elapsed_s) +
+                                           p1_shown(s.p1, " \xB7 p1 "));
   env.console.move_window(plot_margin + plot_w + 6, 0);
   env.console.clear();
   // Said after the console is cleared, so that they stay on screen.
@@ -160,6 +175,7 @@ void start_up(RunState& s, RunEnv& env, const Unfinished& unfinished) {
                 "Continuing the search begun " + local_minute_text(s.began_unix_s) + ": " +
                     std::to_string(s.trial_no) + " trials, " + std::to_string(s.n_found) +
                     " finds, complexity " + std::to_string(s.max_digit_sum) +
+                    p1_shown(s.p1, ", p1 ") +
                     (exact_continuation ? ", seed " + std::to_string(s.seed)
                                         : ", with a fresh seed " + std::to_string(s.seed) +
                                               " (its state kept no generator)"));
@@ -336,6 +352,15 @@ int run_in_folder(RunState& s, RunEnv& env) {
       find_unfinished(env.state_path(), env.progress_path(), env.clock.unix_time_s());
   // Another seed would not continue this search but begin another: refused before anything is
   // touched.
+  if (unfinished.kind == Unfinished::sound && env.options.p1 &&
+      *env.options.p1 != unfinished.state.p1) {
+    std::fprintf(stderr,
+                 "%s: the unfinished search in this folder has p1 %s, not %s (finish it with "
+                 "Escape, or search in another folder)\n",
+                 env.base_name.c_str(), p1_shown(unfinished.state.p1, "").c_str(),
+                 p1_shown(*env.options.p1, "").c_str());
+    return 2;
+  }
   if (unfinished.kind == Unfinished::sound && unfinished.state.has_generator && env.options.seed &&
       *env.options.seed != unfinished.state.seed) {
     std::fprintf(stderr,

@@ -29,7 +29,7 @@ inline constexpr long double zero_pull = 0.5L;
 inline constexpr int plot_w = 400;
 inline constexpr int plot_h = 400;
 inline constexpr int plot_margin = 40;
-inline constexpr long double fixed_p1 = 1.000136L;
+inline constexpr long double fixed_p1 = model_p1;  // unless the search is given another
 inline constexpr long double fixed_p2 = 0.5L;
 
 // Thresholds of the trial's tests.
@@ -73,6 +73,7 @@ struct RunState {
   // trials drawn ahead of the count are drawn again by a continued search.
   std::uint64_t seed = 0;
   Rng generator;
+  P1Setting p1;  // the model's own p1, another value, or p1 drawn like p3..p5
 
   // Trial state.
   Params p{};

@@ -22,6 +22,7 @@ SearchState search_state_of(const RunState& s, long long elapsed_s) {
   saved.elapsed_s = elapsed_s;
   saved.closest = s.closest;
   saved.has_generator = true;
+  saved.p1 = s.p1;
   saved.seed = s.seed;
   saved.generator = s.generator.s;
   return saved;
@@ -39,6 +40,7 @@ void continue_from(RunState& s, const SearchState& saved) {
   s.n_found = saved.finds;
   s.tally = saved.tally;
   s.closest = saved.closest;
+  s.p1 = saved.p1;
   if (saved.has_generator) {
     s.seed = saved.seed;
     s.generator.s = saved.generator;
@@ -54,7 +56,8 @@ constexpr std::int64_t most_count = std::int64_t{1} << 53;
 // hand-edited or foreign state that would otherwise hang the draw or wrap a count.
 std::string unreachable(const SearchState& s, std::int64_t now_unix_s) {
   // The budget: from what p1, p2 and the cheapest p3..p5 (0, 0 and 1) cost, up to the start's.
-  const Params cheapest = {0, fixed_p1, fixed_p2, 0, 0, 1};
+  // A free p1 costs at least what 2 does, the cheapest value above 1.
+  const Params cheapest = {0, s.p1.free ? 2 : s.p1.value, fixed_p2, 0, 0, 1};
   const long least = digit_sum(cheapest);
   const long most = (3 + 2) * n_params;
   if (s.max_digit_sum < least || s.max_digit_sum > most) {
@@ -64,12 +67,12 @@ std::string unreachable(const SearchState& s, std::int64_t now_unix_s) {
   // The centres are the start's (all 1) or the last find's, whose set met the budget: a draw
   // around them can meet it too.
   Params centres = s.p_centre;
-  for (int i = 1; i <= 2; ++i) {
-    if (centres[i] != 1 && centres[i] != (i == 1 ? fixed_p1 : fixed_p2)) {
+  for (int i = s.p1.free ? 2 : 1; i <= 2; ++i) {
+    if (centres[i] != 1 && centres[i] != (i == 1 ? s.p1.value : fixed_p2)) {
       return "its centre of p" + std::to_string(i) + " is not one a search can have";
     }
   }
-  centres[1] = fixed_p1;
+  if (!s.p1.free) centres[1] = s.p1.value;
   centres[2] = fixed_p2;
   if (digit_sum(centres) > s.max_digit_sum) return "its centres do not meet its budget";
   if (!(s.p_centre[5] > 0)) return "its centre of p5 is not positive";

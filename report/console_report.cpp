@@ -53,8 +53,9 @@ void report_search_summary(Console& console, const Tally& tally, const ClosestAp
   report_line(console, "Closest approach: lower band edge " + band_edge_text(closest.edge) +
                            " (a find needs above 0.005) for p =" + values_text(closest.p) +
                            " from x =" + values_text(closest.x_start));
-  // p1 and p2 are fixed: the check takes p3..p5 and the start.
+  // p2 is fixed: the check takes p3..p5 and the start, and p1 unless it is the model's own.
   std::string values;
+  if (closest.p[1] != model_p1) values += " --p1 " + trimmed(closest.p[1]);
   for (std::size_t i = 3; i < closest.p.size(); ++i) values += " " + trimmed(closest.p[i]);
   report_line(console, "Re-run it with: ",
               std::string(program) + " --check" + values + values_text(closest.x_start));

@@ -202,6 +202,7 @@ std::string state_text(const SearchState& s) {
     words += hex;
   }
   line("generator", words);
+  line("p1", s.p1.free ? "free" : shortest_text(s.p1.value));
   line("began", utc_text(s.began_unix_s));
   line("p_centre", reals_text(s.p_centre));
   std::string decimals;
@@ -281,6 +282,12 @@ std::string parse_state(std::string_view text, SearchState& state) {
     // xoshiro256** never leaves the all-zero state, and never reaches it.
     if (sound && s.generator == std::array<std::uint64_t, 4>{}) sound = false;
     if (read.why().empty() && !sound) read.fail("generator is damaged");
+    const std::string_view p1 = read.text("p1");
+    if (p1 == "free") {
+      s.p1.free = true;
+    } else if (read.why().empty() && !(parse_real(p1, s.p1.value) && s.p1.value > 1)) {
+      read.fail("p1 is neither free nor a value above 1");
+    }
   }
   if (read.why().empty() && !parse_utc_text(read.text("began"), s.began_unix_s)) {
     read.fail("began is damaged");
@@ -323,7 +330,7 @@ std::string parse_state(std::string_view text, SearchState& state) {
     read.fail("the closest approach is damaged");
   }
   if (!read.why().empty()) return read.why();
-  if (fields.size() != (format >= 2 ? 26u : 24u))
+  if (fields.size() != (format >= 2 ? 27u : 24u))
     return "it holds names this program does not know";
   // Every trial has been counted once, and every find was a chaotic trial.
   if (s.tally.total() != s.trials || s.finds > s.tally.chaotic) return "its counts do not add up";

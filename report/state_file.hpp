@@ -45,6 +45,14 @@ struct ClosestApproach {
   State x_start{};
 };
 
+// Which p1 the search's trials use: one value for every trial, or drawn like p3..p5.
+inline constexpr long double model_p1 = 1.000136L;  // the model's own p1
+struct P1Setting {
+  bool free = false;
+  long double value = model_p1;
+  bool operator==(const P1Setting&) const = default;
+};
+
 struct SearchState {
   std::int64_t began_unix_s = 0;  // when the search first began
   // The walk.
@@ -63,6 +71,7 @@ struct SearchState {
   // The search's generator where the last counted trial left it, and the seed it began from.
   // A state of format 1 has neither.
   bool has_generator = false;
+  P1Setting p1;  // a state of format 1 has the model's own
   std::uint64_t seed = 0;
   std::array<std::uint64_t, 4> generator{};
 };

@@ -79,6 +79,26 @@ TEST(DrawCandidate, ADrawGivenUpAndResumedIsTheDrawThatNeverStopped) {
   }
 }
 
+// A free p1 is drawn like p3..p5, and only values above 1 are accepted; a given one is used as
+// it is.
+TEST(DrawCandidate, P1IsDrawnAbove1WhenFreeAndKeptWhenGiven) {
+  auto free = fresh_state(), given = fresh_state();
+  free->p1 = {true, model_p1};
+  given->p1 = {false, 3};
+  Rng rng = make_rng(31.0L);
+  long double lowest = 10, highest = 0;
+  for (int trial = 0; trial < 500; ++trial) {
+    draw_candidate(*free, rng);
+    EXPECT_GT(free->p[1], 1);
+    EXPECT_LE(digit_sum(free->p), free->max_digit_sum);
+    lowest = std::min(lowest, free->p[1]);
+    highest = std::max(highest, free->p[1]);
+    draw_candidate(*given, rng);
+    EXPECT_EQ(given->p[1], 3);
+  }
+  EXPECT_LT(lowest, highest);
+}
+
 TEST(DrawCandidate, AcceptedSetsRespectBudgetFixedValuesAndDomain) {
   auto s = fresh_state();
   Rng rng = make_rng(12345.678L);

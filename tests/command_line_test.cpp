@@ -123,6 +123,7 @@ TEST(CommandLine, AnswersOrRefusesAndTouchesNothing) {
   lyap::testing::write_file(dir / "notes.txt", "the user's own\n");
 
   const std::string version_start = "lyapsearch " LYAPSEARCH_VERSION " (";
+  const std::string p1_range = "--p1 takes a decimal above 1, or free, not ";
   const std::string seed_range = "--seed takes a whole number from 0 to 18446744073709551615, not ";
   const std::string trials_range = "--trials takes a whole number from 1 to 9007199254740992, not ";
   struct Case {
@@ -169,6 +170,14 @@ TEST(CommandLine, AnswersOrRefusesAndTouchesNothing) {
       {{"--trials", "5", "7"}, 2, "", refusal("7")},
       {{"--", "--help"}, 2, "", refusal("--help")},
       {{"--status", "--trials", "5"}, 2, "", refused("--status cannot go with --trials")},
+      {{"--p1", "1"}, 2, "", refused(p1_range + "'1'")},
+      {{"--p1", "0.5"}, 2, "", refused(p1_range + "'0.5'")},
+      {{"--p1", "abc"}, 2, "", refused(p1_range + "'abc'")},
+      {{"--p1", "1e-19"}, 2, "", refused(p1_range + "'1e-19'")},
+      {{"--check", "--p1", "free", "1", "2", "3", "4", "5", "6", "7"},
+       2,
+       "",
+       refused("--check takes a value of --p1, not free")},
       {{"--status", "--check", "1", "2", "3", "4", "5", "6", "7"},
        2,
        "",
@@ -216,9 +225,10 @@ TEST(CommandLine, AnswersOrRefusesAndTouchesNothing) {
 // for known trials, from the texts the results file and the end of run print.
 TEST(CommandLine, CheckRunsTheTrialTheSearchRuns) {
   struct Case {
-    std::vector<std::string> texts;  // p3 p4 p5 x1 x2 x3 x4
+    std::vector<std::string> texts;  // [--p1 P1] p3 p4 p5 x1 x2 x3 x4
     lyap::Params p;
     lyap::State x;
+    std::string steps;  // when known: the find of the model family at p1 = 3
   };
   const Case cases[] = {
       {{"-.15", ".01", "1.39", "3.3", "1.2", "-1.3", ".1"},
@@ -230,6 +240,10 @@ TEST(CommandLine, CheckRunsTheTrialTheSearchRuns) {
       {{"-0.60", "0.51", "5.1E-1", "1.2", ".3", ".7", ".1"},
        {0, lyap::fixed_p1, lyap::fixed_p2, -0.6L, 0.51L, 0.51L},
        {0, 1.2L, 0.3L, 0.7L, 0.1L}},
+      {{"--p1", "3", "-.6", ".51", ".51", "1.2", ".3", ".7", ".1"},
+       {0, 3, lyap::fixed_p2, -0.6L, 0.51L, 0.51L},
+       {0, 1.2L, 0.3L, 0.7L, 0.1L},
+       "109998"},
   };
   const ScratchDir scratch;
   ASSERT_TRUE(scratch.ok());
@@ -269,6 +283,10 @@ TEST(CommandLine, CheckRunsTheTrialTheSearchRuns) {
     EXPECT_TRUE(same(value("le_range"), s->le_range)) << ran.out;
     EXPECT_TRUE(same(value("div_mean"), s->div_mean)) << ran.out;
     EXPECT_EQ(value("n_samples"), std::to_string(s->n_samples)) << ran.out;
+    if (!c.steps.empty()) {
+      EXPECT_EQ(value("end"), "chaotic");
+      EXPECT_EQ(value("steps"), c.steps);
+    }
   }
 }
 

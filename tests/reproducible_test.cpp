@@ -99,6 +99,15 @@ TEST(Reproducible, TheSameSeedGivesTheSameSearchOnAnyNumberOfWorkers) {
   EXPECT_EQ(results[4], results[1]);
   EXPECT_EQ(summaries[2], summaries[1]);
   EXPECT_EQ(summaries[4], summaries[1]);
+
+  // The model's own p1 given is no option at all.
+  const ScratchDir own_p1;
+  ASSERT_TRUE(own_p1.ok());
+  std::vector<std::string> with_p1 = seeded;
+  with_p1.insert(with_p1.end(), {"--p1", "1.000136"});
+  ASSERT_EQ(run_search(own_p1.path(), with_p1, 2), 0);
+  EXPECT_EQ(read_file(own_p1.path() / "lyapsearch.txt"), results[1]);
+  EXPECT_EQ(summary(own_p1.path()), summaries[1]);
 }
 
 // Every file's bytes and the folder's modification time.
@@ -124,11 +133,13 @@ TEST(Reproducible, ASearchKilledAndContinuedIsTheSearchNeverInterrupted) {
       waitpid(pid, &status, 0);
       if (WIFSIGNALED(status)) ++kills;
     }
-    // Another seed is refused while the search is unfinished, and touches nothing.
-    if (start == 0 && fs::exists(killed.path() / "lyapsearch.state")) {
+    // Another seed or p1 is refused while the search is unfinished, and touches nothing.
+    if (start <= 1 && fs::exists(killed.path() / "lyapsearch.state")) {
       const auto before = folder_bytes(killed.path());
-      ASSERT_EQ(run_search(killed.path(), {"--seed", "43"}, 2), 2);
-      EXPECT_NE(read_file(killed.path() / "errors.txt").find("has seed 42, not 43"),
+      const bool seed = start == 0;
+      ASSERT_EQ(run_search(killed.path(), {seed ? "--seed" : "--p1", seed ? "43" : "3"}, 2), 2);
+      EXPECT_NE(read_file(killed.path() / "errors.txt")
+                    .find(seed ? "has seed 42, not 43" : "has p1 1.000136, not 3"),
                 std::string::npos);
       auto after = folder_bytes(killed.path());
       // The runner itself rewrites the two files that catch the refused start's output.

@@ -35,6 +35,7 @@ SearchState sample_state() {
   s.has_generator = true;
   s.seed = UINT64_MAX;
   s.generator = {1, 0x0123456789abcdefULL, UINT64_MAX, 0};
+  s.p1 = {false, 3};
   return s;
 }
 
@@ -71,6 +72,17 @@ TEST(StateFile, BothBuildsWriteAndReadTheSameText) {
   EXPECT_TRUE(back.has_generator);
   EXPECT_EQ(back.seed, s.seed);
   EXPECT_EQ(back.generator, s.generator);
+  EXPECT_EQ(back.p1, s.p1);
+  std::string free_p1 = golden;
+  free_p1.replace(free_p1.find("p1: 3"), 5, "p1: free");
+  SearchState other;
+  ASSERT_EQ(parse_state(free_p1, other), "");
+  EXPECT_TRUE(other.p1.free);
+  for (const char* p1 : {"p1: 1", "p1: 0.5", "p1: x", "p1: "}) {
+    std::string bad = golden;
+    bad.replace(bad.find("p1: 3"), 5, p1);
+    EXPECT_EQ(parse_state(bad, other), "p1 is neither free nor a value above 1") << p1;
+  }
   EXPECT_EQ(state_text(back), golden);
   // A file edited on another system, with LF line ends alone, reads the same.
   std::string lf = golden;
@@ -84,6 +96,7 @@ TEST(StateFile, AStateOfTheFirstFormatReadsWithoutAGenerator) {
   SearchState back;
   ASSERT_EQ(parse_state(data_file("state-format1.txt"), back), "");
   EXPECT_FALSE(back.has_generator);
+  EXPECT_EQ(back.p1, P1Setting{});
   EXPECT_EQ(back.trials, sample_state().trials);
   std::string with_seed = data_file("state-format1.txt");
   with_seed.insert(with_seed.find("began"), "seed: 5\r\n");
