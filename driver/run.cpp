@@ -95,6 +95,8 @@ void start_up(RunState& s, RunEnv& env) {
   s.eps_sq = eps * eps;
   env.rng = make_rng(env.clock.time_of_day_s());
 
+  remove_stale_temporaries(
+      {env.results_path(), env.progress_path(), env.bitmap_path(), env.state_path()});
   const Unfinished unfinished = find_unfinished(env.state_path(), env.progress_path());
   const bool continuing = unfinished.kind == Unfinished::sound;
   KeptUnfinished kept_unfinished;
@@ -255,6 +257,8 @@ void end_of_run(RunState& s, RunEnv& env) {
   // Escape finishes the search: nothing is left to continue from.
   remove_file(env.progress_path());
   remove_file(env.state_path());
+  remove_stale_temporaries(
+      {env.results_path(), env.progress_path(), env.bitmap_path(), env.state_path()});
   env.console.wait_key();
 }
 
