@@ -263,11 +263,12 @@ void end_of_run(RunState& s, RunEnv& env) {
 }
 
 int run_in_folder(RunState& s, RunEnv& env) {
-  // The files are named relative to the current folder.
+  // The lock and the files go by the current folder itself, which works at any depth; its name
+  // is only for the messages.
   std::string folder = current_folder();
   if (folder.empty()) folder = ".";
   std::string reason;
-  switch (lock_folder(folder, reason)) {
+  switch (lock_folder(".", reason)) {
     case FolderLock::held:
       break;
     case FolderLock::taken:

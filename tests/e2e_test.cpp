@@ -480,4 +480,44 @@ INSTANTIATE_TEST_SUITE_P(EndToEnd, HostileFolder, ::testing::ValuesIn(kHostileCa
                            return name;
                          });
 
+// A folder deeper than PATH_MAX, reached a step at a time (bash goes down by relative names
+// where sh gives up): searched and locked like any other.
+TEST(EndToEnd, FolderOfAnyDepthIsSearchedAndLocked) {
+  const ScratchDir scratch;
+  ASSERT_TRUE(scratch.ok());
+  const fs::path& dir = scratch.path();
+  const std::string step(200, 'd');
+  // remove_all goes by whole names, which are too long down there.
+  struct RemoveDeep {
+    fs::path top;
+    ~RemoveDeep() { (void)!system(("rm -rf '" + top.string() + "'").c_str()); }
+  } remove_deep{dir / step};
+  fs::copy_file(LYAPSEARCH_SEARCH_TARGET, dir / "search");
+  lyap::testing::write_file(
+      dir / "deep.sh",
+      "for i in $(seq 25); do mkdir -p " + step + " && cd " + step +
+          " || exit 9; done\n"
+          "\"$1\"; status=$?\nls -1 lyapsearch.bmp lyapsearch.txt\nexit $status\n");
+  const std::string command = "exec bash ./deep.sh '" + (dir / "search").string() + "'";
+  Session first(dir, command.c_str(), nullptr);
+  ASSERT_TRUE(first.started());
+  ASSERT_TRUE(first.wait_for([&] { return first.output().find("\x1b[2J") != std::string::npos; },
+                             std::chrono::seconds(60)))
+      << first.output();
+  Session second(dir, command.c_str(), nullptr);
+  int status = 0;
+  ASSERT_TRUE(second.wait_for([&] { return second.exited(status); }, std::chrono::seconds(60)));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+  EXPECT_NE(second.output().find("A search is already running in "), std::string::npos)
+      << second.output();
+
+  end_with_escape(first);
+  // The files were written and the last picture saved down there.
+  ASSERT_TRUE(first.wait_for(
+      [&] { return first.output().find("lyapsearch.bmp\r\nlyapsearch.txt") != std::string::npos; },
+      std::chrono::seconds(10)))
+      << first.output();
+  EXPECT_EQ(first.output().find("too long"), std::string::npos) << first.output();
+}
+
 }  // namespace
