@@ -109,8 +109,13 @@ TEST(EndToEnd, SecondSearchInTheSameFolderLeavesTheFirstAlone) {
   const fs::path& dir = scratch.path();
   Session first(dir, "exec ./lyapsearch");
   ASSERT_TRUE(first.started());
-  ASSERT_TRUE(first.wait_for([&] { return read_file(dir / "lyapsearch.dat") == first_record; },
-                             std::chrono::seconds(60)))
+  // The state is the last file that start-up writes.
+  ASSERT_TRUE(first.wait_for(
+      [&] {
+        return read_file(dir / "lyapsearch.dat") == first_record &&
+               fs::exists(dir / "lyapsearch.state");
+      },
+      std::chrono::seconds(60)))
       << first.output();
   lyap::testing::write_file(dir / "lyapsearch.txt", "a find of the running search\r\n");
   // The second one (a copy, as a second double click would start) says why it stops.
