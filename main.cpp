@@ -10,6 +10,7 @@
 #include "numerics/fpu_control.hpp"
 #include "numerics/trig.hpp"
 #include "platform/program_name.hpp"
+#include "platform/shown_text.hpp"
 
 namespace {
 
@@ -29,7 +30,8 @@ int main(int argc, char** argv) {
   switch (line.action) {
     case lyap::CommandLine::Action::answer:
       if (!put_text(line.text, line.to_stderr ? stderr : stdout) && line.status == 0) {
-        std::fprintf(stderr, "%s: the answer could not be written\n", name.c_str());
+        std::fprintf(stderr, "%s: the answer could not be written\n",
+                     lyap::shown_text(name).c_str());
         return 1;
       }
       return line.status;

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <charconv>
 
+#include "platform/shown_text.hpp"
 #include "report/real_text.hpp"
 
 namespace lyap {
@@ -88,8 +89,9 @@ CommandLine refused(std::string_view name, const std::string& problem) {
   line.action = CommandLine::Action::answer;
   line.to_stderr = true;
   line.status = 2;
-  const std::string n(name);
-  line.text = n + ": " + problem + " (" + n + " --help lists what it takes)\n";
+  // The argument in the problem, and the name, are outside text: never a raw control byte.
+  const std::string n = shown_text(name);
+  line.text = n + ": " + shown_text(problem) + " (" + n + " --help lists what it takes)\n";
   return line;
 }
 
@@ -134,7 +136,8 @@ std::string unknown_option(const std::vector<std::string>& words) {
 
 }  // namespace
 
-std::string usage_text(std::string_view name) {
+std::string usage_text(std::string_view raw_name) {
+  const std::string name = shown_text(raw_name);
   std::string text;
   for (const char c : kUsage) {
     if (c == '$') {

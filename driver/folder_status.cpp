@@ -1,5 +1,7 @@
 #include "driver/folder_status.hpp"
 
+#include "platform/shown_text.hpp"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -17,24 +19,6 @@ namespace {
 
 // A sound state is a few hundred bytes; anything far past that is not one, and is not read on.
 constexpr std::size_t largest_state = 1 << 16;
-
-// A folder's name as the table shows it: the control bytes a name may hold (a newline, an
-// escape sequence) are written as \xNN so that they cannot move the cursor or recolour the
-// terminal. A backslash stays as it is: on Windows it parts the folders of a name.
-std::string shown_name(const std::string& name) {
-  std::string shown;
-  for (const char c : name) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7f) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
-      shown += escaped;
-    } else {
-      shown += c;
-    }
-  }
-  return shown;
-}
 
 // The columns a text takes on a terminal: UTF-8 continuation bytes take none.
 std::size_t columns_of(const std::string& text) {
@@ -73,7 +57,7 @@ void fill_counts(Row& row, const SearchState& state) {
 Row row_of(const std::string& folder_name, const std::string& base_name, bool& looked) {
   Row row;
   for (std::size_t c = trials; c <= closest; ++c) row[c] = "-";
-  row[folder] = shown_name(folder_name);
+  row[folder] = shown_text(folder_name);
   std::string reason;
   const FolderUse use = folder_in_use(folder_name, reason);
   looked = use == FolderUse::searched || use == FolderUse::idle;

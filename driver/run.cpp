@@ -14,6 +14,7 @@
 #include "driver/unfinished.hpp"
 #include "graphics/plots.hpp"
 #include "platform/process.hpp"
+#include "platform/shown_text.hpp"
 #include "report/console_report.hpp"
 #include "report/digit_sum.hpp"
 #include "report/kept_files.hpp"
@@ -121,6 +122,8 @@ void start_up(RunState& s, RunEnv& env, const Unfinished& unfinished) {
   s.max_digit_sum = (3 + s.max_decimals) * n_params;
   s.eps_sq = eps * eps;
 
+  remove_stale_temporaries(
+      {env.results_path(), env.progress_path(), env.bitmap_path(), env.state_path()});
   const bool continuing = unfinished.kind == Unfinished::sound;
   // A continued search draws on from where its last counted trial left the generator; one
   // saved before the generator was kept goes on from a fresh seed.
@@ -324,6 +327,8 @@ void end_of_run(RunState& s, RunEnv& env, SearchEnd how) {
   // Escape finishes the search: nothing is left to continue from.
   remove_file(env.progress_path());
   remove_file(env.state_path());
+  remove_stale_temporaries(
+      {env.results_path(), env.progress_path(), env.bitmap_path(), env.state_path()});
   if (how == SearchEnd::escape) {
     env.console.print_text("Press any key to leave.");
     env.console.wait_key();
@@ -331,11 +336,12 @@ void end_of_run(RunState& s, RunEnv& env, SearchEnd how) {
 }
 
 int run_in_folder(RunState& s, RunEnv& env) {
-  // The files are named relative to the current folder.
+  // The lock and the files go by the current folder itself, which works at any depth; its name
+  // is only for the messages.
   std::string folder = current_folder();
   if (folder.empty()) folder = ".";
   std::string reason;
-  switch (lock_folder(folder, reason)) {
+  switch (lock_folder(".", reason)) {
     case FolderLock::held:
       break;
     case FolderLock::taken:
@@ -357,7 +363,7 @@ int run_in_folder(RunState& s, RunEnv& env) {
     std::fprintf(stderr,
                  "%s: the unfinished search in this folder has p1 %s, not %s (finish it with "
                  "Escape, or search in another folder)\n",
-                 env.base_name.c_str(), p1_shown(unfinished.state.p1, "").c_str(),
+                 shown_text(env.base_name).c_str(), p1_shown(unfinished.state.p1, "").c_str(),
                  p1_shown(*env.options.p1, "").c_str());
     return 2;
   }
@@ -366,7 +372,8 @@ int run_in_folder(RunState& s, RunEnv& env) {
     std::fprintf(stderr,
                  "%s: the unfinished search in this folder has seed %llu, not %llu (finish it "
                  "with Escape, or search in another folder)\n",
-                 env.base_name.c_str(), static_cast<unsigned long long>(unfinished.state.seed),
+                 shown_text(env.base_name).c_str(),
+                 static_cast<unsigned long long>(unfinished.state.seed),
                  static_cast<unsigned long long>(*env.options.seed));
     return 2;
   }

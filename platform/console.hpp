@@ -12,7 +12,8 @@ namespace lyap {
 // converted for the console. Names that come from the system (the folder, the program's file
 // name, the system's words for a failure) are shown as the system gives them: on POSIX their
 // bytes as they are, on Windows UTF-8 converted for the console. Control characters of either
-// kind never reach the console as commands.
+// kind never reach the console as commands: the program's own are dropped, and those in a name
+// are shown escaped (platform/shown_text.hpp), so that the user sees what the name holds.
 struct Console {
   virtual ~Console() = default;
   // The console window's title: the system's `name`, followed by the program's own `text`.

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "platform/console.hpp"
+#include "platform/shown_text.hpp"
 #include "platform/text_win32.hpp"
 
 namespace lyap {
@@ -139,9 +140,9 @@ Win32Console::~Win32Console() {
 
 void Win32Console::set_title(std::string_view name, std::string_view text) {
   if (!(console_in_ || console_out_)) return;
-  std::wstring title = wide_path(name) + wide_from_cp1252(text);
-  std::erase_if(title, [](wchar_t c) { return is_control(c, false); });
-  SetConsoleTitleW(title.c_str());
+  std::wstring own = wide_from_cp1252(text);
+  std::erase_if(own, [](wchar_t c) { return is_control(c, false); });
+  SetConsoleTitleW((wide_path(shown_text(name, true)) + own).c_str());
 }
 
 void Win32Console::move_window(int x, int y) {
@@ -204,7 +205,7 @@ void Win32Console::print_text(std::string_view text) {
 }
 
 void Win32Console::print_name(std::string_view name) {
-  write_wide(wide_path(name));
+  write_wide(wide_path(shown_text(name, true)));
 }
 
 void Win32Console::new_line() {
@@ -306,6 +307,11 @@ void Win32Console::beep(int pause_ms) {
 
 std::unique_ptr<Console> open_terminal_console() {
   return std::make_unique<Win32Console>();
+}
+
+bool terminal_reads_utf8() {
+  // Names travel as UTF-8 and reach the console as UTF-16, whatever its code page.
+  return true;
 }
 
 }  // namespace lyap

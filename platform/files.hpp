@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "platform/clock.hpp"
 
@@ -88,18 +89,26 @@ struct FileFacts {
 };
 FileFacts look_at_file(const std::string& path);
 
-// Makes `bytes` the whole content of `path` at once: they are written to temporary_name(path)
-// in the same folder, reach the disk, and the temporary is renamed over `path`. A kill at any
-// moment leaves the old content or the new one, never a mix; a failed write leaves the old
-// file as it was and no temporary beside it. Whatever lies under `path` and is not a folder (a
-// link, a FIFO, a device) is replaced by the new file, never written through. A regular file
-// that cannot be written (read-only, or held by another open's lock) is left as it is.
+// Makes `bytes` the whole content of `path` at once: they are written to a fresh temporary
+// beside it (temporary_name), reach the disk, and the temporary is renamed over `path`. A kill
+// at any moment leaves the old content or the new one, never a mix; a failed write leaves the
+// old file as it was and no temporary beside it, and so does a terminating signal. Whatever
+// lies under `path` and is not a folder (a link, a FIFO, a device) is replaced by the new file,
+// never written through. A regular file that cannot be written (read-only, or held by another
+// open's lock) is left as it is.
 WriteOutcome replace_file(const std::string& path, std::string_view bytes);
-// The name replace_file writes to first. One per file: a temporary left by a killed write is
-// simply replaced by the next one.
-inline std::string temporary_name(const std::string& path) {
-  return path + ".tmp";
-}
+
+// A fresh name for replace_file to write `path` to first: `path`, a dot, six letters or digits
+// drawn anew at each call, and ".tmp". A write creates its temporary only where nothing has the
+// name yet, and draws again otherwise, so nothing left in the folder can stop it.
+std::string temporary_name(const std::string& path);
+// Whether `name` is a temporary of `path`: one of temporary_name's, or `path` + ".tmp", the one
+// name that earlier versions of the program wrote to.
+bool is_temporary_of(std::string_view name, std::string_view path);
+// Removes the temporaries of the files `paths` (all in one folder) that writes ended by a kill
+// or a power cut left behind: regular files under those names only, nothing else. Only while
+// the folder's search lock is held, when no write of another search can be under way.
+void remove_stale_temporaries(const std::vector<std::string>& paths);
 
 // Removes the name: a link itself, never what it points to. False when nothing was removed.
 bool remove_file(const std::string& path);

@@ -1,10 +1,15 @@
+#include <dirent.h>
 #include <fcntl.h>
+#include <limits.h>
+#include <signal.h>
 #include <stdio.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <array>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 
@@ -62,6 +67,164 @@ bool write_all(int fd, std::string_view bytes) {
     bytes.remove_prefix(static_cast<std::size_t>(n));
   }
   return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Temporaries that a terminating signal removes, as git's tempfile.c does. Each write in progress
+// holds a slot with its temporary's name, which the handler unlinks: no allocation, no lock, only
+// memory that stays put. A name too long for a slot could not be opened either.
+
+struct TemporarySlot {
+  // held: a write owns the slot; creating: its file may be coming into being under `name`;
+  // live: the file exists under `name`.
+  enum : int { free, held, creating, live };
+  std::atomic<int> state{free};
+  char name[PATH_MAX]{};
+};
+std::array<TemporarySlot, 4> g_temporaries;
+// Raised by the handler before it looks at the slots: a write that finds it raised makes no
+// more temporaries, since the process may end before it could remove them.
+std::atomic<bool> g_ending{false};
+static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free,
+              "the signal handler reads the slots");
+
+// The signals that end a process by default, as the console catches them (a fault is left to
+// its own course: the process may not be able to run any of ours).
+struct GuardedSignal {
+  int sig;
+  struct sigaction previous;
+};
+std::array<GuardedSignal, 9> g_guarded{{{SIGINT, {}},
+                                        {SIGTERM, {}},
+                                        {SIGHUP, {}},
+                                        {SIGQUIT, {}},
+                                        {SIGPIPE, {}},
+                                        {SIGALRM, {}},
+                                        {SIGUSR1, {}},
+                                        {SIGUSR2, {}},
+                                        {SIGXCPU, {}}}};
+
+// Async-signal-safe: unlink(2), sigaction(2) and raise(3) only. The signal then goes on to the
+// handler that was there before (the console's, which restores the terminal) or ends the
+// process as it would have without us.
+void remove_temporaries_and_pass_on(int sig) {
+  const int saved_errno = errno;
+  g_ending = true;
+  for (TemporarySlot& slot : g_temporaries) {
+    // A file being created on another thread (which holds the signals back meanwhile) is named
+    // in a moment; its open is all there is to wait for.
+    const timespec pause{0, 100000};
+    for (int waited = 0; slot.state.load() == TemporarySlot::creating && waited < 10000; ++waited) {
+      ::nanosleep(&pause, nullptr);
+    }
+    if (slot.state.load() == TemporarySlot::live) ::unlink(slot.name);
+  }
+  for (GuardedSignal& guarded : g_guarded) {
+    if (guarded.sig != sig) continue;
+    ::sigaction(sig, &guarded.previous, nullptr);
+    ::raise(sig);  // delivered when this handler returns
+    break;
+  }
+  errno = saved_errno;
+}
+
+// Once for the process, and never undone: a handler installed later (the console's) keeps ours
+// by passing the signal on to it. A signal the process ignores (nohup) stays ignored.
+void guard_temporaries() {
+  static const bool installed = [] {
+    for (GuardedSignal& guarded : g_guarded) {
+      struct sigaction previous {};
+      if (::sigaction(guarded.sig, nullptr, &previous) != 0) continue;
+      if ((previous.sa_flags & SA_SIGINFO) == 0 && previous.sa_handler == SIG_IGN) continue;
+      guarded.previous = previous;
+      struct sigaction action {};
+      sigemptyset(&action.sa_mask);
+      action.sa_handler = remove_temporaries_and_pass_on;
+      action.sa_flags = SA_ONSTACK;
+      ::sigaction(guarded.sig, &action, nullptr);
+    }
+    return true;
+  }();
+  (void)installed;
+}
+
+// A write's hold on a slot, given back on every way out of the write. Without a free slot, or
+// for a name too long to open anyway, the write goes on unguarded.
+class GuardedName {
+ public:
+  GuardedName() {
+    for (TemporarySlot& slot : g_temporaries) {
+      int expected = TemporarySlot::free;
+      if (slot.state.compare_exchange_strong(expected, TemporarySlot::held)) {
+        slot_ = &slot;
+        return;
+      }
+    }
+  }
+  GuardedName(const GuardedName&) = delete;
+  GuardedName& operator=(const GuardedName&) = delete;
+  ~GuardedName() { release(); }
+  // A file is about to be created under `name`. False when a signal is ending the process: then
+  // nothing may be created. Either this sees g_ending, or the handler sees `creating` (both
+  // sequentially consistent) and waits for the file.
+  bool begin(const std::string& name) {
+    if (slot_ != nullptr && name.size() < sizeof slot_->name) {
+      slot_->state = TemporarySlot::held;
+      std::memcpy(slot_->name, name.c_str(), name.size() + 1);
+      slot_->state = TemporarySlot::creating;
+    }
+    return !g_ending;
+  }
+  // Whether the file came into being: a signal removes it from now on.
+  void end(bool created) {
+    if (slot_ == nullptr) return;
+    int expected = TemporarySlot::creating;
+    slot_->state.compare_exchange_strong(expected,
+                                         created ? TemporarySlot::live : TemporarySlot::held);
+  }
+  void release() {
+    if (slot_ != nullptr) slot_->state = TemporarySlot::free;
+    slot_ = nullptr;
+  }
+
+ private:
+  TemporarySlot* slot_ = nullptr;
+};
+
+// Creates a fresh temporary for `path`, named in `temp` and in `guarded`'s slot; -1 with errno
+// set when none can be made (EINTR: a signal is ending the process). A name already there (a
+// leftover, a folder, a link) is never touched: another is drawn, and so many taken in a row
+// would be no chance. This thread holds the signals back from before the file is created until
+// its slot names it, so that the handler, here or on another thread, never misses it.
+int create_temporary(const std::string& path, GuardedName& guarded, std::string& temp) {
+  sigset_t held, before;
+  sigemptyset(&held);
+  for (const GuardedSignal& guarded_signal : g_guarded) sigaddset(&held, guarded_signal.sig);
+  ::pthread_sigmask(SIG_BLOCK, &held, &before);
+  constexpr int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC;
+  int fd = -1;
+  int error = EEXIST;
+  for (int attempt = 0; attempt < 100 && fd < 0 && error == EEXIST; ++attempt) {
+    temp = temporary_name(path);
+    if (!guarded.begin(temp)) {
+      error = EINTR;
+      break;
+    }
+    fd = ::open(temp.c_str(), flags, 0644);
+    error = errno;
+    guarded.end(fd >= 0);
+  }
+  ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  errno = error;
+  return fd;
+}
+
+// A regular file under `name` in `folder`, removed; anything else left alone.
+void remove_if_regular(int folder, const char* name) {
+  struct stat info {};
+  if (::fstatat(folder, name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode)) {
+    ::unlinkat(folder, name, 0);
+  }
 }
 
 }  // namespace
@@ -211,14 +374,10 @@ WriteOutcome replace_file(const std::string& path, std::string_view bytes) {
     }
   }
 
-  const std::string temp = temporary_name(path);
-  constexpr int temp_flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC;
-  Descriptor out(::open(temp.c_str(), temp_flags, 0644));
-  // The name is ours alone: whatever is there was left by a write cut short (or planted), and
-  // goes; unlink removes a link itself, never what it points to.
-  if (out.fd < 0 && errno == EEXIST && ::unlink(temp.c_str()) == 0) {
-    out.fd = ::open(temp.c_str(), temp_flags, 0644);
-  }
+  guard_temporaries();
+  GuardedName guarded;
+  std::string temp;
+  Descriptor out(create_temporary(path, guarded, temp));
   if (out.fd < 0) return {WriteOutcome::failed, system_reason(errno)};
   // The new bytes reach the disk before the name points at them, so a power cut after the
   // rename cannot leave an empty file.
@@ -228,11 +387,32 @@ WriteOutcome replace_file(const std::string& path, std::string_view bytes) {
   if (written && !closed) error = errno;
   out.fd = -1;
   if (written && closed && ::rename(temp.c_str(), path.c_str()) == 0) {
+    guarded.release();
     return {WriteOutcome::written, {}};
   }
   if (written && closed) error = errno;
   ::unlink(temp.c_str());
+  guarded.release();
   return {WriteOutcome::failed, system_reason(error)};
+}
+
+void remove_stale_temporaries(const std::vector<std::string>& paths) {
+  // The earlier versions' fixed names by name, so that a folder that may not be listed loses
+  // them too.
+  for (const std::string& path : paths) remove_if_regular(AT_FDCWD, (path + ".tmp").c_str());
+  if (paths.empty()) return;
+  const std::size_t slash = paths[0].rfind('/');
+  DIR* folder = ::opendir(slash == std::string::npos ? "." : paths[0].substr(0, slash + 1).c_str());
+  if (folder == nullptr) return;
+  while (const dirent* entry = ::readdir(folder)) {
+    for (const std::string& path : paths) {
+      const std::size_t at = path.rfind('/');
+      const std::string_view file =
+          std::string_view(path).substr(at == std::string::npos ? 0 : at + 1);
+      if (is_temporary_of(entry->d_name, file)) remove_if_regular(::dirfd(folder), entry->d_name);
+    }
+  }
+  ::closedir(folder);
 }
 
 bool remove_file(const std::string& path) {

@@ -6,6 +6,9 @@
 #include <io.h>
 #include <windows.h>
 
+#include <array>
+#include <mutex>
+
 #include "platform/files.hpp"
 #include "platform/text_win32.hpp"
 
@@ -53,6 +56,54 @@ LocalTime local_time_of(const FILETIME& utc) {
   if (!SystemTimeToTzSpecificLocalTime(nullptr, &system, &local)) return {};
   return {local.wYear, local.wMonth, local.wDay, local.wHour, local.wMinute, local.wSecond};
 }
+
+// Temporaries that Ctrl+C, Ctrl+Break or closing the console removes. The control handler runs
+// on a thread of its own, so a lock suffices. The temporary is open with delete sharing, so that
+// the handler can delete it under the writer's feet; the system does when the process ends.
+std::mutex g_temporaries_lock;
+std::array<std::wstring, 4> g_temporaries;
+// Set by the handler: the process is ending, and the writer, which goes on meanwhile, makes no
+// temporary that would outlive it.
+bool g_ending = false;
+
+BOOL WINAPI remove_temporaries(DWORD) {
+  const std::lock_guard<std::mutex> hold(g_temporaries_lock);
+  g_ending = true;
+  for (const std::wstring& name : g_temporaries) {
+    if (!name.empty()) DeleteFileW(name.c_str());
+  }
+  return FALSE;  // the next handler, in the end the system's, ends the process
+}
+
+// A write's hold on a slot of g_temporaries while its temporary exists.
+class GuardedName {
+ public:
+  explicit GuardedName(const std::wstring& name) {
+    static const bool installed = SetConsoleCtrlHandler(remove_temporaries, TRUE) != 0;
+    (void)installed;
+    const std::lock_guard<std::mutex> hold(g_temporaries_lock);
+    ending_ = g_ending;
+    if (ending_) return;
+    for (std::wstring& slot : g_temporaries) {
+      if (!slot.empty()) continue;
+      slot = name;
+      slot_ = &slot;
+      return;
+    }
+  }
+  GuardedName(const GuardedName&) = delete;
+  GuardedName& operator=(const GuardedName&) = delete;
+  ~GuardedName() {
+    const std::lock_guard<std::mutex> hold(g_temporaries_lock);
+    if (slot_ != nullptr) slot_->clear();
+  }
+  // The handler has run: the temporary is the writer's to remove.
+  bool ending() const { return ending_; }
+
+ private:
+  std::wstring* slot_ = nullptr;
+  bool ending_ = false;
+};
 
 }  // namespace
 
@@ -196,7 +247,6 @@ FileFacts look_at_file(const std::string& path) {
 
 WriteOutcome replace_file(const std::string& path, std::string_view bytes) {
   const std::wstring name = wide_path(path);
-  const std::wstring temp = wide_path(temporary_name(path));
   // A read-only file is the user's to keep: it is not replaced (Windows refuses that itself,
   // wine does not).
   const DWORD attributes = GetFileAttributesW(name.c_str());
@@ -204,22 +254,31 @@ WriteOutcome replace_file(const std::string& path, std::string_view bytes) {
       (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
     return {WriteOutcome::failed, system_reason(ERROR_ACCESS_DENIED)};
   }
-  const auto create = [&] {
-    return CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  };
-  HANDLE out = create();
-  // The name is ours alone: whatever is there was left by a write cut short (or planted), and
-  // goes; a link is deleted itself, never what it points to.
-  if (out == INVALID_HANDLE_VALUE &&
-      (GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ALREADY_EXISTS) &&
-      DeleteFileW(temp.c_str())) {
-    out = create();
+  // A name already there (a leftover, a folder, a link) is never touched: another name is drawn.
+  // So many taken in a row would be no chance, and ends the write.
+  std::wstring temp;
+  HANDLE out = INVALID_HANDLE_VALUE;
+  DWORD error = ERROR_SUCCESS;
+  for (int attempt = 0; attempt < 100 && out == INVALID_HANDLE_VALUE; ++attempt) {
+    temp = wide_path(temporary_name(path));
+    out = CreateFileW(temp.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    error = GetLastError();
+    if (out == INVALID_HANDLE_VALUE && error != ERROR_FILE_EXISTS &&
+        error != ERROR_ALREADY_EXISTS) {
+      break;
+    }
   }
-  if (out == INVALID_HANDLE_VALUE) return {WriteOutcome::failed, system_reason(GetLastError())};
+  if (out == INVALID_HANDLE_VALUE) return {WriteOutcome::failed, system_reason(error)};
+  const GuardedName guarded(temp);
+  if (guarded.ending()) {
+    CloseHandle(out);
+    DeleteFileW(temp.c_str());
+    return {WriteOutcome::failed, "the program is ending"};
+  }
   // The new bytes reach the disk before the name points at them.
   const bool written = write_all(out, bytes) && FlushFileBuffers(out);
-  DWORD error = GetLastError();
+  error = GetLastError();
   CloseHandle(out);
   // Replacing renames over the name itself: a link there is replaced, not followed. A
   // read-only file, or one another program holds open, refuses.
@@ -233,6 +292,33 @@ WriteOutcome replace_file(const std::string& path, std::string_view bytes) {
     return {WriteOutcome::failed, not_regular};
   }
   return {WriteOutcome::failed, system_reason(error)};
+}
+
+void remove_stale_temporaries(const std::vector<std::string>& paths) {
+  const auto remove_if_regular = [](const std::wstring& name) {
+    const DWORD attributes = GetFileAttributesW(name.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & not_a_file) == 0) {
+      DeleteFileW(name.c_str());
+    }
+  };
+  // The earlier versions' fixed names by name, so that a folder that may not be listed loses
+  // them too.
+  for (const std::string& path : paths) remove_if_regular(wide_path(path + ".tmp"));
+  if (paths.empty()) return;
+  const std::size_t slash = paths[0].find_last_of("/\\");
+  const std::string folder = slash == std::string::npos ? "" : paths[0].substr(0, slash + 1);
+  WIN32_FIND_DATAW entry{};
+  const HANDLE listing = FindFirstFileW(wide_path(folder + "*").c_str(), &entry);
+  if (listing == INVALID_HANDLE_VALUE) return;
+  do {
+    const std::string found = narrow_path(entry.cFileName);
+    for (const std::string& path : paths) {
+      if (!path.starts_with(folder)) continue;
+      const std::string_view file = std::string_view(path).substr(folder.size());
+      if (is_temporary_of(found, file)) remove_if_regular(wide_path(folder + found));
+    }
+  } while (FindNextFileW(listing, &entry));
+  FindClose(listing);
 }
 
 bool remove_file(const std::string& path) {

@@ -12,7 +12,8 @@ enum class FolderLock {
 };
 
 // Locks the folder for the rest of the process's life, whatever its read permission, without
-// creating anything in it. The system drops the lock when the process ends in any way, a kill
+// creating anything in it. "." locks the current folder by itself, not by its absolute name, so
+// it works at any depth. The system drops the lock when the process ends in any way, a kill
 // included, so no stale lock can block a later search.
 FolderLock lock_folder(const std::string& folder, std::string& reason);
 

@@ -18,6 +18,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/shown_text.hpp"
 #include "platform/terminal_window.hpp"
 
 namespace lyap {
@@ -299,21 +300,6 @@ std::string convert_text(std::string_view text, bool keep_layout, Charset charse
   return out;
 }
 
-// A name from the system, its bytes as they are but for control characters, which could
-// command the terminal: C0 and DEL always, and the C1 bytes where a terminal not in UTF-8 would
-// take them as commands.
-std::string clean_name(std::string_view name, Charset charset) {
-  std::string out;
-  out.reserve(name.size());
-  for (const char ch : name) {
-    const auto byte = static_cast<unsigned char>(ch);
-    if (byte < 0x20 || byte == 0x7F) continue;
-    if (charset != Charset::utf8 && byte >= 0x80 && byte < 0xA0) continue;
-    out += ch;
-  }
-  return out;
-}
-
 // Console colours carry blue in bit 0 and red in bit 2, ANSI colours the other way round;
 // bit 3 is brightness in both.
 int ansi_foreground(int colour) {
@@ -428,7 +414,8 @@ TerminalConsole::~TerminalConsole() {
 void TerminalConsole::set_title(std::string_view name, std::string_view text) {
   if (!smart_) return;
   std::string osc = "\x1b]0;";
-  osc += clean_name(name, charset_);
+  // Escaped, a name cannot end the title early (BEL, ST) nor start a command of its own.
+  osc += shown_text(name, charset_ == Charset::utf8);
   osc += convert_text(text, false, charset_);
   osc += '\a';
   write_out(osc);
@@ -470,7 +457,7 @@ void TerminalConsole::print_text(std::string_view text) {
 }
 
 void TerminalConsole::print_name(std::string_view name) {
-  write_out(clean_name(name, charset_));
+  write_out(shown_text(name, charset_ == Charset::utf8));
 }
 
 void TerminalConsole::new_line() {
@@ -571,6 +558,10 @@ std::unique_ptr<Console> open_terminal_console(int input_fd, int output_fd) {
 
 std::unique_ptr<Console> open_terminal_console() {
   return open_terminal_console(STDIN_FILENO, STDOUT_FILENO);
+}
+
+bool terminal_reads_utf8() {
+  return terminal_charset() == Charset::utf8;
 }
 
 }  // namespace lyap

@@ -109,8 +109,13 @@ TEST(EndToEnd, SecondSearchInTheSameFolderLeavesTheFirstAlone) {
   const fs::path& dir = scratch.path();
   Session first(dir, "exec ./lyapsearch");
   ASSERT_TRUE(first.started());
-  ASSERT_TRUE(first.wait_for([&] { return read_file(dir / "lyapsearch.dat") == first_record; },
-                             std::chrono::seconds(60)))
+  // The state is the last file that start-up writes.
+  ASSERT_TRUE(first.wait_for(
+      [&] {
+        return read_file(dir / "lyapsearch.dat") == first_record &&
+               fs::exists(dir / "lyapsearch.state");
+      },
+      std::chrono::seconds(60)))
       << first.output();
   lyap::testing::write_file(dir / "lyapsearch.txt", "a find of the running search\r\n");
   // The second one (a copy, as a second double click would start) says why it stops.
@@ -383,6 +388,54 @@ const HostileCase kHostileCases[] = {
            EXPECT_NE(session.output().find("\x1b]0;chaos\xc3\xbc"), std::string::npos)
                << session.output();
          }},
+    {.name = "folders and a link under the temporaries' old names",
+     .prepare =
+         [](const fs::path& dir, const fs::path& outside) {
+           fs::create_directory(dir / "lyapsearch.state.tmp");
+           fs::create_directory(dir / "lyapsearch.bmp.tmp");
+           fs::create_symlink(outside / "made by the search", dir / "lyapsearch.dat.tmp");
+         },
+     .check =
+         [](const fs::path& dir, const fs::path&, const std::string& console) {
+           // Every write went through, and what was in the way is still there.
+           EXPECT_EQ(console.find(".state: "), std::string::npos) << console;
+           EXPECT_EQ(console.find(".bmp: "), std::string::npos) << console;
+           bitmap_is_whole(dir);
+           EXPECT_TRUE(fs::is_directory(dir / "lyapsearch.state.tmp"));
+           EXPECT_TRUE(fs::is_directory(dir / "lyapsearch.bmp.tmp"));
+           EXPECT_TRUE(is_link(dir / "lyapsearch.dat.tmp"));
+         }},
+    {.name = "temporaries left by killed writes, and names like them",
+     .prepare =
+         [](const fs::path& dir, const fs::path&) {
+           for (const char* name :
+                {"lyapsearch.bmp.tmp", "lyapsearch.dat.tmp", "lyapsearch.state.Ab3dE9.tmp",
+                 "lyapsearch.txt.zzzzzz.tmp", "lyapsearch.bmp.abc.tmp", "lyapsearch.png.Ab3dE9.tmp",
+                 "other.state.Ab3dE9.tmp", "lyapsearch.state.Ab3dE9.tmp.bak",
+                 "lyapsearch.state.Ab-dE9.tmp"}) {
+             lyap::testing::write_file(dir / name, "x");
+           }
+           fs::create_directory(dir / "lyapsearch.txt.Qw3rty.tmp");
+         },
+     .drive =
+         [](Session& session, const fs::path& dir) {
+           // Gone at start-up already, before the search ends.
+           wait_for_finds(session, dir / "lyapsearch.txt", 1);
+           for (const char* name : {"lyapsearch.bmp.tmp", "lyapsearch.dat.tmp",
+                                    "lyapsearch.state.Ab3dE9.tmp", "lyapsearch.txt.zzzzzz.tmp"}) {
+             EXPECT_FALSE(fs::exists(dir / name)) << name;
+           }
+           two_finds_then_escape(session, dir);
+         },
+     .check =
+         [](const fs::path& dir, const fs::path&, const std::string&) {
+           for (const char* name :
+                {"lyapsearch.bmp.abc.tmp", "lyapsearch.png.Ab3dE9.tmp", "other.state.Ab3dE9.tmp",
+                 "lyapsearch.state.Ab3dE9.tmp.bak", "lyapsearch.state.Ab-dE9.tmp"}) {
+             EXPECT_EQ(read_file(dir / name), "x") << name;
+           }
+           EXPECT_TRUE(fs::is_directory(dir / "lyapsearch.txt.Qw3rty.tmp"));
+         }},
 };
 
 void PrintTo(const HostileCase& c, std::ostream* out) {
@@ -418,7 +471,7 @@ TEST_P(HostileFolder, SearchGoesOnAndTouchesNothingElse) {
   EXPECT_EQ(read_file(outside / "empty"), "");
   EXPECT_FALSE(fs::exists(fs::symlink_status(outside / "made by the search")));
   if (session.output().find("Trials =") != std::string::npos) {
-    for (const std::string& name : named(dir, "")) EXPECT_FALSE(name.ends_with(".tmp")) << name;
+    for (const std::string& name : lyap::testing::temporaries_in(dir)) ADD_FAILURE() << name;
   }
   fs::permissions(dir, fs::perms::owner_all);  // so that the scratch folder can go
 }
@@ -431,5 +484,45 @@ INSTANTIATE_TEST_SUITE_P(EndToEnd, HostileFolder, ::testing::ValuesIn(kHostileCa
                            }
                            return name;
                          });
+
+// A folder deeper than PATH_MAX, reached a step at a time (bash goes down by relative names
+// where sh gives up): searched and locked like any other.
+TEST(EndToEnd, FolderOfAnyDepthIsSearchedAndLocked) {
+  const ScratchDir scratch;
+  ASSERT_TRUE(scratch.ok());
+  const fs::path& dir = scratch.path();
+  const std::string step(200, 'd');
+  // remove_all goes by whole names, which are too long down there.
+  struct RemoveDeep {
+    fs::path top;
+    ~RemoveDeep() { (void)!system(("rm -rf '" + top.string() + "'").c_str()); }
+  } remove_deep{dir / step};
+  fs::copy_file(LYAPSEARCH_SEARCH_TARGET, dir / "search");
+  lyap::testing::write_file(
+      dir / "deep.sh",
+      "for i in $(seq 25); do mkdir -p " + step + " && cd " + step +
+          " || exit 9; done\n"
+          "\"$1\"; status=$?\nls -1 lyapsearch.bmp lyapsearch.txt\nexit $status\n");
+  const std::string command = "exec bash ./deep.sh '" + (dir / "search").string() + "'";
+  Session first(dir, command.c_str(), nullptr);
+  ASSERT_TRUE(first.started());
+  ASSERT_TRUE(first.wait_for([&] { return first.output().find("\x1b[2J") != std::string::npos; },
+                             std::chrono::seconds(60)))
+      << first.output();
+  Session second(dir, command.c_str(), nullptr);
+  int status = 0;
+  ASSERT_TRUE(second.wait_for([&] { return second.exited(status); }, std::chrono::seconds(60)));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+  EXPECT_NE(second.output().find("A search is already running in "), std::string::npos)
+      << second.output();
+
+  end_with_escape(first);
+  // The files were written and the last picture saved down there.
+  ASSERT_TRUE(first.wait_for(
+      [&] { return first.output().find("lyapsearch.bmp\r\nlyapsearch.txt") != std::string::npos; },
+      std::chrono::seconds(10)))
+      << first.output();
+  EXPECT_EQ(first.output().find("too long"), std::string::npos) << first.output();
+}
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
+#include <iterator>
 #include <string>
 
 #include "platform/clock.hpp"
@@ -93,6 +95,10 @@ TEST_F(Win32Files, MovingNeverReplacesAndKeepsTheLocalModificationTime) {
 // A whole-file replace, for names Windows gives in UTF-16, and for a link under the name: the
 // link is replaced, what it points to is left alone.
 TEST_F(Win32Files, ReplacingIsWholeAndNeverFollowsALink) {
+  const auto entries = [&] {
+    return std::distance(std::filesystem::directory_iterator(scratch.path()),
+                         std::filesystem::directory_iterator());
+  };
   // "Ünï.bmp" in the scratch folder, as UTF-8 and as UTF-16.
   const std::wstring wide = scratch.path().wstring() + L"\\\u00dcn\u00ef.bmp";
   const std::string path = narrow_path(wide);
@@ -101,12 +107,12 @@ TEST_F(Win32Files, ReplacingIsWholeAndNeverFollowsALink) {
   EXPECT_EQ(replace_file(path, "second").kind, WriteOutcome::written);
   EXPECT_NE(GetFileAttributesW(wide.c_str()), INVALID_FILE_ATTRIBUTES);
   EXPECT_EQ(testing::read_file(std::filesystem::path(wide)), "second");
-  EXPECT_FALSE(look_at_file(temporary_name(path)).exists);
+  EXPECT_EQ(entries(), 1) << "a temporary was left";
 
   SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_READONLY);
   EXPECT_EQ(replace_file(path, "third").kind, WriteOutcome::failed);
   EXPECT_EQ(testing::read_file(std::filesystem::path(wide)), "second");
-  EXPECT_FALSE(look_at_file(temporary_name(path)).exists);
+  EXPECT_EQ(entries(), 1) << "a temporary was left";
   SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_NORMAL);
 
   const std::string victim = scratch.file("victim.txt");
@@ -128,6 +134,40 @@ TEST_F(Win32Files, ReplacingIsWholeAndNeverFollowsALink) {
   EXPECT_EQ(testing::read_file(victim), "someone else's");
   EXPECT_EQ(testing::read_file(link), "ours");
   EXPECT_TRUE(look_at_file(link).regular);
+}
+
+// Nothing left in the folder stops a write; only the program's own stale temporaries go.
+TEST_F(Win32Files, NamesInTheWayStopNothingAndOnlyStaleTemporariesGo) {
+  const std::string state = scratch.file("a.state");
+  CreateDirectoryW(wide_path(state + ".tmp").c_str(), nullptr);
+  EXPECT_EQ(replace_file(state, "state").kind, WriteOutcome::written);
+  EXPECT_EQ(testing::read_file(state), "state");
+
+  struct Entry {
+    const char* name;
+    bool folder;
+    bool stays;
+  };
+  const Entry entries[] = {
+      {"a.bmp.tmp", false, false},          {"a.bmp.Ab3dE9.tmp", false, false},
+      {"a.state.zzzzzz.tmp", false, false}, {"a.state.tmp", true, true},
+      {"a.txt.Qw3rty.tmp", true, true},     {"a.bmp.Ab3dE9.tmp.bak", false, true},
+      {"a.png.Ab3dE9.tmp", false, true},    {"b.bmp.Ab3dE9.tmp", false, true},
+      {"a.bmp.Ab-dE9.tmp", false, true},
+  };
+  for (const Entry& e : entries) {
+    if (e.folder) {
+      CreateDirectoryW(wide_path(scratch.file(e.name)).c_str(), nullptr);
+    } else {
+      testing::write_file(scratch.file(e.name), "x");
+    }
+  }
+  remove_stale_temporaries(
+      {scratch.file("a.txt"), scratch.file("a.dat"), scratch.file("a.bmp"), state});
+  for (const Entry& e : entries) {
+    EXPECT_EQ(look_at_file(scratch.file(e.name)).exists, e.stays) << e.name;
+  }
+  EXPECT_EQ(testing::read_file(state), "state");
 }
 
 TEST(Win32Process, FolderLockIsHeldOnceWhateverTheFolderIsCalled) {

@@ -5,8 +5,10 @@
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <regex>
 #include <string>
 #include <system_error>
+#include <vector>
 
 namespace lyap::testing {
 
@@ -63,6 +65,21 @@ inline std::string read_file(const std::filesystem::path& path) {
 
 inline void write_file(const std::filesystem::path& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// The temporaries of whole-file writes left in `dir`: regular files named like
+// "lyapsearch.bmp.Ab3dE9.tmp", or like "lyapsearch.bmp.tmp" as earlier versions named them.
+inline std::vector<std::string> temporaries_in(const std::filesystem::path& dir) {
+  static const std::regex temporary(R"(lyapsearch\.(txt|dat|bmp|state)(\.[0-9A-Za-z]{6})?\.tmp)");
+  std::vector<std::string> found;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(dir, error)) {
+    const std::string name = entry.path().filename().string();
+    if (entry.is_regular_file() && !entry.is_symlink() && std::regex_match(name, temporary)) {
+      found.push_back(name);
+    }
+  }
+  return found;
 }
 
 }  // namespace lyap::testing

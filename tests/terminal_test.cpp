@@ -417,7 +417,7 @@ TEST_F(TerminalConsole, PlainOutputHasNoEscapes) {
 }
 
 // The program's text in what the terminal's locale can show; names from the system as they
-// are, whatever the locale, but for control characters.
+// are, whatever the locale, but for control characters, which are shown escaped.
 TEST_F(TerminalConsole, TextFollowsTheLocaleAndNamesStayAsTheSystemGaveThem) {
   struct Case {
     const char* lc_all;
@@ -431,7 +431,9 @@ TEST_F(TerminalConsole, TextFollowsTheLocaleAndNamesStayAsTheSystemGaveThem) {
       {"C", "de_DE.UTF-8", "n-"},  // LC_ALL comes first
       {nullptr, nullptr, "n-"},
   };
-  const std::string_view name = "\xc3\x9cn\xc3\xaf dir\x1b[2J\x07";  // "Ünï dir", then commands
+  // "Ünï dir", then commands: C0 (ESC, BEL, CR), DEL, C1 as UTF-8 (U+009B, and U+009C, which
+  // would end the title early), and the raw C1 byte 0x9B.
+  const std::string_view name = "\xc3\x9cn\xc3\xaf dir\x1b[2J\x07\r\x7f\xc2\x9b\xc2\x9c\x9b";
   for (const Case& c : cases) {
     SCOPED_TRACE(c.lc_all != nullptr ? c.lc_all : c.lang != nullptr ? c.lang : "no locale");
     ScopedEnv term("TERM", "xterm");
@@ -446,10 +448,12 @@ TEST_F(TerminalConsole, TextFollowsTheLocaleAndNamesStayAsTheSystemGaveThem) {
     console->print_text("END");
     // Not in UTF-8, a terminal takes the bytes 0x80..0x9F as commands (0x9C ends a title).
     const bool utf8 = c.text.size() == 4;
-    const std::string clean_name = utf8 ? "\xc3\x9cn\xc3\xaf dir[2J" : "\xc3n\xc3\xaf dir[2J";
+    const std::string shown =
+        utf8 ? "\xc3\x9cn\xc3\xaf dir\\033[2J\\a\\r\\177\\302\\233\\302\\234\\233"
+             : "\xc3\\234n\xc3\xaf dir\\033[2J\\a\\r\\177\xc2\\233\xc2\\234\\233";
     EXPECT_EQ(read_until(pty.master(), "END"),
-              "\x1b]0;" + clean_name + std::string(c.text.substr(0, c.text.size() / 2)) + "\a" +
-                  clean_name + std::string(c.text) + "END");
+              "\x1b]0;" + shown + std::string(c.text.substr(0, c.text.size() / 2)) + "\a" + shown +
+                  std::string(c.text) + "END");
   }
   // A log file gets UTF-8 whatever the locale says.
   ScopedEnv lc_all("LC_ALL", "C");
@@ -457,8 +461,8 @@ TEST_F(TerminalConsole, TextFollowsTheLocaleAndNamesStayAsTheSystemGaveThem) {
   Pipe in;
   auto console = open_terminal_console(in.read_end(), file.fd());
   console->print_text("\xf1");
-  console->print_name("\xc3\x9c");
-  EXPECT_EQ(file.contents(), "\xc3\xb1\xc3\x9c");
+  console->print_name("\xc3\x9c\x1b");
+  EXPECT_EQ(file.contents(), "\xc3\xb1\xc3\x9c\\033");
 }
 
 TEST_F(TerminalConsole, WindowsTextBecomesUtf8) {
