@@ -60,14 +60,36 @@ void rk4_step(const State& y, State& dydx, long double h, State& y_out, const Mo
   }
 }
 
-int substep_count(long double err_max) {
+namespace {
+
+// The substep count as the real that the step size and the extrapolation weight are formed
+// from, and as the integer that counts the substeps.
+struct Substeps {
+  long double real;
+  int count;
+};
+
+// std::ceil on the x87 sets the rounding mode to upward and back around a frndint, and the
+// two control-word loads serialise the pipeline: a couple of hundred cycles, twice a trial
+// step. Here only the result's integer matters, and below 100 it is small and positive, where
+// rounding to nearest by the 1.5 * 2^63 shift and stepping up once is exact.
+inline Substeps substeps(long double err_max) {
+  constexpr long double round_shift = 0x1.8p63L;
   const long double ratio = err_max / rk_tol;
   const long double q = ratio == 0 ? 0 : std::sqrt(std::sqrt(ratio));
-  long double n_sub = std::ceil(q + widen(1.1f));
-  // Capped while still a real, so that an infinite or NaN estimate becomes the failure
-  // count instead of an out-of-range conversion.
-  if (!(n_sub < 100)) n_sub = 100;
-  return static_cast<int>(round_to_long(n_sub));
+  const long double v = q + widen(1.1f);
+  // The ceiling reaches 100 exactly when v passes 99; NaN fails the test too.
+  if (!(v <= 99)) return {100, 100};
+  const long double nearest = (v + round_shift) - round_shift;
+  const long double up = nearest < v ? nearest + 1 : nearest;
+  // Through a double, which SSE converts without the x87 control word.
+  return {up, static_cast<int>(static_cast<double>(up))};
+}
+
+}  // namespace
+
+int substep_count(long double err_max) {
+  return substeps(err_max).count;
 }
 
 void advance(const State& y, State& dydx, long double h, State& y_out, const Params& p, Rng& rng) {
@@ -97,13 +119,14 @@ void advance_from(const State& y, const State& dy_start, State& dydx, long doubl
   model_detail::evaluate_all<split>(y_fine, m, dydx);
   rk4_from<split>(y_fine, dydx, h / 2, y_fine, m);
 
-  const int n_sub = substep_count(largest_difference(y_out, y_fine));
+  const Substeps sub = substeps(largest_difference(y_out, y_fine));
+  const int n_sub = sub.count;
   if (n_sub == 100) {
     y_out[1] = failure_mark;
     return;
   }
   if (n_sub > 2) {
-    const long double h_sub = h / n_sub;
+    const long double h_sub = h / sub.real;
     rk4_from<split>(y_start, dy, h_sub, y_fine, m);
     for (int step = 1; step < n_sub; ++step) {
       model_detail::evaluate_all<split>(y_fine, m, dydx);
@@ -111,7 +134,7 @@ void advance_from(const State& y, const State& dy_start, State& dydx, long doubl
     }
   }
 
-  const long double n = n_sub;
+  const long double n = sub.real;
   const long double w = 1 / (n * n * n * n - 1);
   for (int i = 1; i <= n_dims; ++i) {
     y_out[i] = y_fine[i] + (y_out[i] - y_fine[i]) * w;
