@@ -16,23 +16,18 @@ void rk4_from(const State& y, const State& dydx, long double h, State& y_out,
               const ModelCoeffs& m) {
   // y_out is written only in the last loop, which reads y(i) just before writing y_out(i),
   // so the step may be taken in place.
-  State y_trial{};
   State dy_trial{};
   State dy_mid{};
   const long double h_half = 0.5L * h;
   const long double h_sixth = h / 6;
 
-  for (int i = 1; i <= n_dims; ++i) y_trial[i] = y[i] + h_half * dydx[i];
-  model_detail::evaluate_all<split>(y_trial, m, dy_trial);
-  for (int i = 1; i <= n_dims; ++i) y_trial[i] = y[i] + h_half * dy_trial[i];
-  model_detail::evaluate_all<split>(y_trial, m, dy_mid);
+  model_detail::evaluate_stage<split>(y, h_half, dydx, m, dy_trial);
+  model_detail::evaluate_stage<split>(y, h_half, dy_trial, m, dy_mid);
+  State dy_end{};
+  model_detail::evaluate_stage<split>(y, h, dy_mid, m, dy_end);
   for (int i = 1; i <= n_dims; ++i) {
-    y_trial[i] = y[i] + h * dy_mid[i];
-    dy_mid[i] = dy_mid[i] + dy_trial[i];
-  }
-  model_detail::evaluate_all<split>(y_trial, m, dy_trial);
-  for (int i = 1; i <= n_dims; ++i) {
-    y_out[i] = y[i] + h_sixth * ((dy_trial[i] + dydx[i]) + 2 * dy_mid[i]);
+    const long double mid = dy_mid[i] + dy_trial[i];
+    y_out[i] = y[i] + h_sixth * ((dy_end[i] + dydx[i]) + 2 * mid);
   }
 }
 
