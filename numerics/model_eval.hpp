@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "numerics/numerics.hpp"
+#include "numerics/stage_kernel.hpp"
 #include "numerics/trig.hpp"
 
 namespace lyap::model_detail {
@@ -88,16 +89,29 @@ template <bool split>
   evaluate<split, all>(x1, x2, x4, sin_a, cos_a, m, f);
 }
 
+// Whether the x87 kernels of stage_kernel.hpp may stand in for the code above: they compute
+// the same bits with the program's own sine and cosine, and only from split factors.
 template <bool split>
+constexpr bool kernel_applies = split && !model_trig_is_library;
+
+// f must be a different array from x.
+template <bool split, bool with_kernel = true>
 [[gnu::always_inline]] inline void evaluate_all(const State& x, const ModelCoeffs& m, State& f) {
+  if constexpr (with_kernel && kernel_applies<split>) {
+    if (kernel_detail::point_kernel(x, m, f)) return;
+  }
   evaluate_all<split>(x[1], x[2], x[3], x[4], m, f);
 }
 
-// The derivative at the Runge-Kutta stage y + hk k. The stage's state goes to the model as
-// values, never stored as a whole, so that the compiler can keep them on the FPU stack.
-template <bool split>
+// The derivative at the Runge-Kutta stage y + hk k; f must be a different array from y and k.
+// In the C++ code, the stage's state goes to the model as values, never stored as a whole, so
+// that the compiler can keep them on the FPU stack.
+template <bool split, bool with_kernel = true>
 [[gnu::always_inline]] inline void evaluate_stage(const State& y, long double hk, const State& k,
                                                   const ModelCoeffs& m, State& f) {
+  if constexpr (with_kernel && kernel_applies<split>) {
+    if (kernel_detail::stage_kernel(y, hk, k, m, f)) return;
+  }
   const long double x1 = y[1] + hk * k[1];
   const long double x2 = y[2] + hk * k[2];
   const long double x3 = y[3] + hk * k[3];
