@@ -56,8 +56,6 @@ void BM_rnd(benchmark::State& state) {
 }
 BENCHMARK(BM_rnd);
 
-}  // namespace
-
 // One Runge-Kutta stage's derivative after another, each from the last, as the stages of a
 // step follow each other: the x87 kernel (/1) against the C++ code it stands in for (/0).
 template <bool with_kernel>
@@ -75,3 +73,5 @@ void BM_model_stage(benchmark::State& state) {
 }
 BENCHMARK(BM_model_stage<false>)->Name("BM_model_stage/0");
 BENCHMARK(BM_model_stage<true>)->Name("BM_model_stage/1");
+
+}  // namespace
