@@ -2,7 +2,6 @@
 // Runge-Kutta step and one output interval of the integrator.
 #include <benchmark/benchmark.h>
 
-#include "numerics/model_eval.hpp"
 #include "numerics/numerics.hpp"
 
 namespace {
@@ -56,22 +55,14 @@ void BM_rnd(benchmark::State& state) {
 }
 BENCHMARK(BM_rnd);
 
-// One Runge-Kutta stage's derivative after another, each from the last, as the stages of a
-// step follow each other: the x87 kernel (/1) against the C++ code it stands in for (/0).
-template <bool with_kernel>
-void BM_model_stage(benchmark::State& state) {
+// One Runge-Kutta step as the integrator takes it, the parameter factors worked out once
+// (BM_rk4_step works them out in every call), each step from the last.
+void BM_rk4_step_trial(benchmark::State& state) {
   const lyap::ModelCoeffs m = lyap::model_coeffs(typical_params);
-  lyap::State k{}, f{};
-  lyap::model_derivs(typical_state, k, m);
-  const long double hk = 0.05L;
-  for (auto _ : state) {
-    lyap::model_detail::evaluate_stage<true, with_kernel>(typical_state, hk, k, m, f);
-    lyap::model_detail::evaluate_stage<true, with_kernel>(typical_state, hk, f, m, k);
-    benchmark::DoNotOptimize(k);
-  }
-  state.SetItemsProcessed(2 * state.iterations());
+  lyap::State y = typical_state, dydx{};
+  for (auto _ : state) lyap::rk4_step(y, dydx, 0.01L, y, m);
+  benchmark::DoNotOptimize(y);
 }
-BENCHMARK(BM_model_stage<false>)->Name("BM_model_stage/0");
-BENCHMARK(BM_model_stage<true>)->Name("BM_model_stage/1");
+BENCHMARK(BM_rk4_step_trial);
 
 }  // namespace
