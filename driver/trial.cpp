@@ -55,6 +55,15 @@ void end_with(RunState& s, long code) {
   s.step = code;
 }
 
+// round_dec(v, renormalise_decimals), inline. The call would take v and its result through
+// 80-bit memory one component at a time, on the companion's path into its next step; inline,
+// the four components' divisions and roundings overlap.
+long double renormalised(long double v) {
+  static_assert(renormalise_decimals == 18);
+  constexpr long double scale = 1e18L;
+  return std::rint(v * scale) / scale;
+}
+
 }  // namespace
 
 Check judge_histories(RunState& s) {
@@ -142,7 +151,7 @@ void run_trial(RunState& s, Rng& rng) {
     }
     // Back to distance eps, on the side opposite to where the companion went.
     for (int i = 1; i <= n_dims; ++i) {
-      s.x_near[i] = round_dec(s.x[i] - s.dx[i] / s.growth, renormalise_decimals);
+      s.x_near[i] = renormalised(s.x[i] - s.dx[i] / s.growth);
     }
 
     if (s.step >= n_window) {

@@ -16,23 +16,18 @@ void rk4_from(const State& y, const State& dydx, long double h, State& y_out,
               const ModelCoeffs& m) {
   // y_out is written only in the last loop, which reads y(i) just before writing y_out(i),
   // so the step may be taken in place.
-  State y_trial{};
   State dy_trial{};
   State dy_mid{};
   const long double h_half = 0.5L * h;
   const long double h_sixth = h / 6;
 
-  for (int i = 1; i <= n_dims; ++i) y_trial[i] = y[i] + h_half * dydx[i];
-  model_detail::evaluate_all<split>(y_trial, m, dy_trial);
-  for (int i = 1; i <= n_dims; ++i) y_trial[i] = y[i] + h_half * dy_trial[i];
-  model_detail::evaluate_all<split>(y_trial, m, dy_mid);
+  model_detail::evaluate_stage<split>(y, h_half, dydx, m, dy_trial);
+  model_detail::evaluate_stage<split>(y, h_half, dy_trial, m, dy_mid);
+  State dy_end{};
+  model_detail::evaluate_stage<split>(y, h, dy_mid, m, dy_end);
   for (int i = 1; i <= n_dims; ++i) {
-    y_trial[i] = y[i] + h * dy_mid[i];
-    dy_mid[i] = dy_mid[i] + dy_trial[i];
-  }
-  model_detail::evaluate_all<split>(y_trial, m, dy_trial);
-  for (int i = 1; i <= n_dims; ++i) {
-    y_out[i] = y[i] + h_sixth * ((dy_trial[i] + dydx[i]) + 2 * dy_mid[i]);
+    const long double mid = dy_mid[i] + dy_trial[i];
+    y_out[i] = y[i] + h_sixth * ((dy_end[i] + dydx[i]) + 2 * mid);
   }
 }
 
@@ -60,14 +55,36 @@ void rk4_step(const State& y, State& dydx, long double h, State& y_out, const Mo
   }
 }
 
-int substep_count(long double err_max) {
+namespace {
+
+// The substep count as the real that the step size and the extrapolation weight are formed
+// from, and as the integer that counts the substeps.
+struct Substeps {
+  long double real;
+  int count;
+};
+
+// std::ceil on the x87 sets the rounding mode to upward and back around a frndint, and the
+// two control-word loads serialise the pipeline: a couple of hundred cycles, twice a trial
+// step. Here only the result's integer matters, and below 100 it is small and positive, where
+// rounding to nearest by the 1.5 * 2^63 shift and stepping up once is exact.
+inline Substeps substeps(long double err_max) {
+  constexpr long double round_shift = 0x1.8p63L;
   const long double ratio = err_max / rk_tol;
   const long double q = ratio == 0 ? 0 : std::sqrt(std::sqrt(ratio));
-  long double n_sub = std::ceil(q + widen(1.1f));
-  // Capped while still a real, so that an infinite or NaN estimate becomes the failure
-  // count instead of an out-of-range conversion.
-  if (!(n_sub < 100)) n_sub = 100;
-  return static_cast<int>(round_to_long(n_sub));
+  const long double v = q + widen(1.1f);
+  // The ceiling reaches 100 exactly when v passes 99; NaN fails the test too.
+  if (!(v <= 99)) return {100, 100};
+  const long double nearest = (v + round_shift) - round_shift;
+  const long double up = nearest < v ? nearest + 1 : nearest;
+  // Through a double, which SSE converts without the x87 control word.
+  return {up, static_cast<int>(static_cast<double>(up))};
+}
+
+}  // namespace
+
+int substep_count(long double err_max) {
+  return substeps(err_max).count;
 }
 
 void advance(const State& y, State& dydx, long double h, State& y_out, const Params& p, Rng& rng) {
@@ -83,41 +100,58 @@ void advance(const State& y, State& dydx, long double h, State& y_out, const Mod
 
 namespace {
 
+// Copies values that were just stored as 80-bit reals. A plain array copy reads them back as
+// 16-byte integer blocks, which the processor cannot forward from the pending 10-byte stores:
+// it waits for them to reach the cache, some 30 cycles more each time. Through the FPU, each
+// value is one forwarded 10-byte load and one store.
+inline void copy_state(const State& from, State& to) {
+  for (int i = 1; i <= n_dims; ++i) {
+    long double v = from[i];
+    asm("" : "+t"(v));  // keeps the compiler from merging the loop into a block copy
+    to[i] = v;
+  }
+}
+
 template <bool split>
 void advance_from(const State& y, const State& dy_start, State& dydx, long double h, State& y_out,
                   const ModelCoeffs& m, Rng& rng) {
-  // Everything below reads the start state and its derivative from these copies, so y_out
-  // may be y itself and dy_start may be dydx.
-  const State y_start = y;
-  const State dy = dy_start;
+  // y and dy_start are only read, and y_out and dydx only written at the end, so y_out may
+  // be y itself and dy_start may be dydx, without copies of either.
+  State y_full{};
   State y_fine{};
+  State dy_fine{};
 
-  rk4_from<split>(y_start, dy, h, y_out, m);
-  rk4_from<split>(y_start, dy, h / 2, y_fine, m);
-  model_detail::evaluate_all<split>(y_fine, m, dydx);
-  rk4_from<split>(y_fine, dydx, h / 2, y_fine, m);
+  rk4_from<split>(y, dy_start, h, y_full, m);
+  rk4_from<split>(y, dy_start, h / 2, y_fine, m);
+  model_detail::evaluate_all<split>(y_fine, m, dy_fine);
+  rk4_from<split>(y_fine, dy_fine, h / 2, y_fine, m);
 
-  const int n_sub = substep_count(largest_difference(y_out, y_fine));
+  const Substeps sub = substeps(largest_difference(y_full, y_fine));
+  const int n_sub = sub.count;
   if (n_sub == 100) {
+    copy_state(y_full, y_out);
     y_out[1] = failure_mark;
+    copy_state(dy_fine, dydx);
     return;
   }
   if (n_sub > 2) {
-    const long double h_sub = h / n_sub;
-    rk4_from<split>(y_start, dy, h_sub, y_fine, m);
+    const long double h_sub = h / sub.real;
+    rk4_from<split>(y, dy_start, h_sub, y_fine, m);
     for (int step = 1; step < n_sub; ++step) {
-      model_detail::evaluate_all<split>(y_fine, m, dydx);
-      rk4_from<split>(y_fine, dydx, h_sub, y_fine, m);
+      model_detail::evaluate_all<split>(y_fine, m, dy_fine);
+      rk4_from<split>(y_fine, dy_fine, h_sub, y_fine, m);
     }
   }
+  copy_state(dy_fine, dydx);
 
-  const long double n = n_sub;
+  const long double n = sub.real;
   const long double w = 1 / (n * n * n * n - 1);
   for (int i = 1; i <= n_dims; ++i) {
-    y_out[i] = y_fine[i] + (y_out[i] - y_fine[i]) * w;
+    long double v = y_fine[i] + (y_full[i] - y_fine[i]) * w;
     // A component at or next to exact zero gets a nudge far below any scale of the model,
     // so that no component rests at exactly zero.
-    if (std::fabs(y_out[i]) < 1e-1000L) y_out[i] = y_out[i] + 1e-1000L * (rnd(rng) - 0.5L);
+    if (std::fabs(v) < 1e-1000L) v = v + 1e-1000L * (rnd(rng) - 0.5L);
+    y_out[i] = v;
   }
 }
 

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "numerics/numerics.hpp"
+#include "numerics/stage_kernel.hpp"
 #include "numerics/trig.hpp"
 
 namespace lyap::model_detail {
@@ -30,11 +31,11 @@ enum Components : unsigned { with_f1 = 1, with_f2 = 2, with_f3 = 4, with_f4 = 8,
 // Always inlined: passing the sine and cosine to a call would take them through memory, and
 // 80-bit stores and loads are among the slowest x87 operations.
 template <bool split, unsigned components>
-[[gnu::always_inline]] inline void evaluate(const State& x, long double sin_a, long double cos_a,
+[[gnu::always_inline]] inline void evaluate(long double x1, long double x2, long double x4,
+                                            long double sin_a, long double cos_a,
                                             const ModelCoeffs& m, State& f) {
   using F = ModelCoeffs;
   auto c = [&m](F::Factor i) { return factor<split>(m, i); };
-  const long double x1 = x[1], x2 = x[2], x4 = x[4];
   // ext_sqrt, written out so that it is inlined here.
   const long double s = x4 < 0 ? x4 : std::sqrt(x4);
   const long double d = c(F::p3) - x4;
@@ -63,6 +64,12 @@ template <bool split, unsigned components>
   }
 }
 
+template <bool split, unsigned components>
+[[gnu::always_inline]] inline void evaluate(const State& x, long double sin_a, long double cos_a,
+                                            const ModelCoeffs& m, State& f) {
+  evaluate<split, components>(x[1], x[2], x[4], sin_a, cos_a, m, f);
+}
+
 template <unsigned components>
 void evaluate(const State& x, const ModelAngle& angle, const ModelCoeffs& m, State& f) {
   if (m.split) {
@@ -75,10 +82,41 @@ void evaluate(const State& x, const ModelAngle& angle, const ModelCoeffs& m, Sta
 // The whole derivative in one piece, the angle included, so that the sine and cosine stay on
 // the FPU stack.
 template <bool split>
-[[gnu::always_inline]] inline void evaluate_all(const State& x, const ModelCoeffs& m, State& f) {
+[[gnu::always_inline]] inline void evaluate_all(long double x1, long double x2, long double x3,
+                                                long double x4, const ModelCoeffs& m, State& f) {
   long double sin_a, cos_a;
-  model_sincos(factor<split>(m, ModelCoeffs::two_p4) * x[3], sin_a, cos_a);
-  evaluate<split, all>(x, sin_a, cos_a, m, f);
+  model_sincos(factor<split>(m, ModelCoeffs::two_p4) * x3, sin_a, cos_a);
+  evaluate<split, all>(x1, x2, x4, sin_a, cos_a, m, f);
+}
+
+// Whether the x87 kernels of stage_kernel.hpp may stand in for the code above: they compute
+// the same bits with the program's own sine and cosine, and only from split factors.
+template <bool split>
+constexpr bool kernel_applies = split && !model_trig_is_library;
+
+// f must be a different array from x.
+template <bool split, bool with_kernel = true>
+[[gnu::always_inline]] inline void evaluate_all(const State& x, const ModelCoeffs& m, State& f) {
+  if constexpr (with_kernel && kernel_applies<split>) {
+    if (kernel_detail::point_kernel(x, m, f)) return;
+  }
+  evaluate_all<split>(x[1], x[2], x[3], x[4], m, f);
+}
+
+// The derivative at the Runge-Kutta stage y + hk k; f must be a different array from y and k.
+// In the C++ code, the stage's state goes to the model as values, never stored as a whole, so
+// that the compiler can keep them on the FPU stack.
+template <bool split, bool with_kernel = true>
+[[gnu::always_inline]] inline void evaluate_stage(const State& y, long double hk, const State& k,
+                                                  const ModelCoeffs& m, State& f) {
+  if constexpr (with_kernel && kernel_applies<split>) {
+    if (kernel_detail::stage_kernel(y, hk, k, m, f)) return;
+  }
+  const long double x1 = y[1] + hk * k[1];
+  const long double x2 = y[2] + hk * k[2];
+  const long double x3 = y[3] + hk * k[3];
+  const long double x4 = y[4] + hk * k[4];
+  evaluate_all<split>(x1, x2, x3, x4, m, f);
 }
 
 }  // namespace lyap::model_detail

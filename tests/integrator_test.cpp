@@ -106,6 +106,45 @@ TEST(SubstepCount, FailsFromAboutPointNineOneEightSix) {
   for (const long double err : beyond) EXPECT_EQ(lyap::substep_count(err), 100) << err;
 }
 
+// The count is formed without std::ceil; it must be the ceiling's integer for every input:
+// at and around each point where the count changes, and over the whole range of exponents.
+TEST(SubstepCount, AgreesWithTheCeilingAsWritten) {
+  const auto as_written = [](long double err_max) {
+    const long double ratio = err_max / lyap::rk_tol;
+    const long double q = ratio == 0 ? 0 : std::sqrt(std::sqrt(ratio));
+    long double n_sub = std::ceil(q + lyap::widen(1.1f));
+    if (!(n_sub < 100)) n_sub = 100;
+    return static_cast<int>(n_sub);
+  };
+  using limits = std::numeric_limits<long double>;
+  std::vector<long double> errs = {0,
+                                   -0.0L,
+                                   limits::denorm_min(),
+                                   -1e-30L,
+                                   -1,
+                                   limits::max(),
+                                   limits::infinity(),
+                                   -limits::infinity(),
+                                   1e-8L,
+                                   limits::quiet_NaN()};
+  for (int k = 1; k <= 101; ++k) {
+    const long double q = k - lyap::widen(1.1f);
+    long double err = q * q * q * q * lyap::rk_tol;
+    for (int i = 0; i < 4; ++i) err = std::nextafter(err, 0.0L);
+    for (int i = 0; i < 9; ++i, err = std::nextafter(err, limits::infinity())) errs.push_back(err);
+  }
+  std::mt19937_64 gen(24);
+  // Mostly where counts 2..99 lie, the rest anywhere in the range.
+  std::uniform_int_distribution<int> near(-40, 1), anywhere(-16445, 16383);
+  for (int i = 0; i < 200000; ++i) {
+    const int e = i % 4 == 0 ? anywhere(gen) : near(gen);
+    errs.push_back(std::ldexp(static_cast<long double>(gen()), e - 64));
+  }
+  for (const long double err : errs) {
+    ASSERT_EQ(lyap::substep_count(err), as_written(err)) << err;
+  }
+}
+
 TEST(Advance, ExtrapolatesTheSubstepsOnALinearModel) {
   // h, the substep count it needs (the ratio err_max / rk_tol keeps well away from a
   // boundary in each case) and the weight of the single step, 1 / (n^4 - 1).

@@ -1,0 +1,171 @@
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+
+#include <gtest/gtest.h>
+
+#include "numerics/model_eval.hpp"
+#include "tests/model_as_written.hpp"
+
+namespace {
+
+using lyap::Params;
+using lyap::State;
+using limits = std::numeric_limits<long double>;
+
+// Where the kernels must give way to the C++ code: a negative x4, or an angle outside
+// [tiny_angle, small_angle] in size (NaN included).
+bool kernel_should_apply(long double x3, long double x4, const lyap::ModelCoeffs& m) {
+  const long double a = lyap::model_detail::factor<true>(m, lyap::ModelCoeffs::two_p4) * x3;
+  const long double size = std::fabs(a);
+  return !(x4 < 0) && size >= lyap::trig_detail::tiny_angle &&
+         size <= lyap::trig_detail::small_angle;
+}
+
+long double nudged(long double v, int ulps) {
+  const long double toward = ulps < 0 ? -limits::infinity() : limits::infinity();
+  for (int i = 0; i < std::abs(ulps); ++i) v = std::nextafter(v, toward);
+  return v;
+}
+
+// A random stage: parameters with p1 > 1 and p4 of either sign, and a state whose angle and
+// x4 fall on, next to, or either side of where the kernels stop applying.
+struct Draw {
+  std::mt19937_64 gen{24};
+  long double uniform(long double lo, long double hi) {
+    return lo + (hi - lo) * std::uniform_real_distribution<long double>(0, 1)(gen);
+  }
+  int pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(gen); }
+
+  Params params() {
+    const long double p4 = uniform(0.05L, 3) * (pick(2) ? 1 : -1);
+    const long double p2 = pick(4) == 0 ? uniform(-2, 3) : 0.5L;
+    return {0, 1 + uniform(0, 3), p2, uniform(-3, 3), p4, uniform(-2, 2)};
+  }
+
+  // An angle near a boundary of the kernels' range, inside it, beyond it, or odd.
+  long double angle() {
+    using namespace lyap::trig_detail;
+    const long double sign = pick(2) ? 1 : -1;
+    switch (pick(8)) {
+      case 0:
+        return sign * nudged(tiny_angle, pick(9) - 4);
+      case 1:
+        return sign * nudged(small_angle, pick(9) - 4);
+      case 2:
+        return sign * uniform(small_angle, no_reduction);
+      case 3:
+        return sign * uniform(0, tiny_angle);
+      case 4:
+        return pick(4) == 0 ? 0 : sign * uniform(1, 2e6L);
+      default:
+        return sign * uniform(0, 0.3L);
+    }
+  }
+
+  long double x4() {
+    switch (pick(8)) {
+      case 0:
+        return -uniform(0, 1);
+      case 1:
+        return pick(2) ? 0.0L : -0.0L;
+      case 2:
+        return uniform(0, 1e-30L);
+      default:
+        return uniform(0, 4);
+    }
+  }
+};
+
+// Fills the stage y + hk k so that its x3 and x4 land about where the draw chose.
+void stage_for(Draw& draw, const lyap::ModelCoeffs& m, State& y, State& k, long double& hk) {
+  const long double two_p4 = lyap::model_detail::factor<true>(m, lyap::ModelCoeffs::two_p4);
+  hk = draw.pick(4) == 0 ? 0 : draw.uniform(-0.1L, 0.1L);
+  for (int i = 1; i <= lyap::n_dims; ++i) k[i] = draw.uniform(-2, 2);
+  y[1] = draw.pick(16) == 0 ? draw.uniform(-1e-3L, 1e-3L) : draw.uniform(0.1L, 5);
+  y[2] = draw.uniform(-3, 3);
+  // Small k3 and k4 keep the stage within a few ulps of the drawn values.
+  k[3] = draw.pick(2) ? 0 : k[3] * 1e-22L;
+  k[4] = draw.pick(2) ? 0 : k[4] * 1e-40L;
+  y[3] = draw.angle() / two_p4;
+  y[4] = draw.x4();
+  if (draw.pick(200) == 0) y[draw.pick(4) + 1] = limits::quiet_NaN();
+}
+
+bool same_derivative(const State& a, const State& b) {
+  for (int i = 1; i <= lyap::n_dims; ++i) {
+    if (std::memcmp(&a[i], &b[i], 10) != 0) return false;
+  }
+  return true;
+}
+
+// Each kernel against the C++ code it stands in for, all ten bytes of every component, on a
+// million stages and a million points; where a kernel declines, it must have had to and must
+// have written nothing.
+TEST(StageKernel, MatchesTheModelBitForBitOrDeclines) {
+  if (!lyap::model_detail::kernel_applies<true>) GTEST_SKIP() << "reference build: no kernel";
+  Draw draw;
+  long applied = 0, declined = 0;
+  for (int n = 0; n < 1'000'000; ++n) {
+    const lyap::ModelCoeffs m = lyap::model_coeffs(draw.params());
+    if (!m.split) continue;
+    State y{}, k{};
+    long double hk = 0;
+    stage_for(draw, m, y, k, hk);
+    const bool at_point = n % 2 == 1;
+    const long double x3 = at_point ? y[3] : y[3] + hk * k[3];
+    const long double x4 = at_point ? y[4] : y[4] + hk * k[4];
+
+    State expected{}, f{};
+    f.fill(limits::signaling_NaN());
+    const State untouched = f;
+    bool done;
+    if (at_point) {
+      lyap::model_detail::evaluate_all<true, false>(y, m, expected);
+      done = lyap::kernel_detail::point_kernel(y, m, f);
+    } else {
+      lyap::model_detail::evaluate_stage<true, false>(y, hk, k, m, expected);
+      done = lyap::kernel_detail::stage_kernel(y, hk, k, m, f);
+    }
+    ASSERT_EQ(done, kernel_should_apply(x3, x4, m)) << "case " << n;
+    if (done) {
+      ++applied;
+      ASSERT_TRUE(same_derivative(f, expected)) << "case " << n << " at x3 = " << x3;
+    } else {
+      ++declined;
+      ASSERT_TRUE(as_written::same_bits(f, untouched)) << "case " << n;
+    }
+  }
+  EXPECT_GT(applied, 400'000);
+  EXPECT_GT(declined, 200'000);
+}
+
+// Long orbits through the integrator, which takes the kernels wherever they apply, against the
+// integrator as written: one that keeps its angle small throughout, one whose angle drifts far
+// beyond the kernels' range, and one at p1 = 3 from a small x4.
+TEST(StageKernel, ChainedOrbitsMatchTheIntegratorAsWritten) {
+  struct Orbit {
+    Params p;
+    State start;
+    int steps;
+  };
+  const Orbit orbits[] = {
+      {{0, 1.000136L, 0.5L, 2.55L, 0.58L, 0.47L}, {0, 2, -1.1L, 0.1L, 1.1L}, 20000},
+      {{0, 1.000136L, 0.5L, 2.55L, 0.58L, 0.47L}, {0, 1.5L, 0.3L, 0, 3}, 5000},
+      {{0, 3, 0.5L, -0.60L, 0.51L, 0.51L}, {0, 1.2L, 0.3L, 0.7L, 0.1L}, 5000},
+  };
+  for (const Orbit& o : orbits) {
+    lyap::Rng rng = lyap::make_rng(5), rng_expected = rng;
+    State x = o.start, x_expected = o.start, f{}, f_expected{};
+    const lyap::ModelCoeffs m = lyap::model_coeffs(o.p);
+    for (int step = 0; step < o.steps && x_expected[1] != lyap::failure_mark; ++step) {
+      lyap::advance(x, f, 0.1L, x, m, rng);
+      as_written::advance(x_expected, f_expected, 0.1L, x_expected, o.p, rng_expected);
+      ASSERT_TRUE(as_written::same_bits(x, x_expected)) << "step " << step;
+      ASSERT_TRUE(as_written::same_bits(f, f_expected)) << "step " << step;
+    }
+  }
+}
+
+}  // namespace
