@@ -4,6 +4,7 @@
 
 #include "driver/search.hpp"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
@@ -219,6 +220,31 @@ TEST(CommandLine, AnswersOrRefusesAndTouchesNothing) {
   }
   int status = 0;
   EXPECT_FALSE(search->exited(status)) << search->output();
+}
+
+// An answer that cannot be written is a failure: a full disk, a closed standard output.
+TEST(CommandLine, AnAnswerThatCannotBeWrittenFails) {
+  for (const char* argument : {"--help", "--version"}) {
+    for (const bool closed : {false, true}) {
+      const pid_t pid = fork();
+      if (pid == 0) {
+        const int err = open("/dev/null", O_WRONLY);
+        const int full = open("/dev/full", O_WRONLY);
+        if (err < 0 || full < 0 || dup2(err, 2) < 0) _exit(127);
+        if (closed) {
+          close(1);
+        } else if (dup2(full, 1) < 0) {
+          _exit(127);
+        }
+        execl(LYAPSEARCH_EXE, "lyapsearch", argument, static_cast<char*>(nullptr));
+        _exit(127);
+      }
+      int status = 0;
+      ASSERT_EQ(waitpid(pid, &status, 0), pid);
+      ASSERT_TRUE(WIFEXITED(status));
+      EXPECT_EQ(WEXITSTATUS(status), 1) << argument << (closed ? " >&-" : " >/dev/full");
+    }
+  }
 }
 
 // The check runs the trial the search runs: the same end, exponent and range, to the last bit,
