@@ -12,20 +12,6 @@
 
 namespace lyap {
 
-namespace {
-
-template <std::size_t N>
-std::string values_of(const std::array<long double, N>& values) {
-  std::string text;
-  for (std::size_t i = 1; i < N; ++i) {
-    if (i > 1) text += ' ';
-    text += shortest_text(values[i]);
-  }
-  return text;
-}
-
-}  // namespace
-
 std::string check_text(const RunState& s) {
   std::string text;
   const auto line = [&](const char* name, const std::string& value) {
@@ -34,8 +20,8 @@ std::string check_text(const RunState& s) {
     text += value;
     text += '\n';
   };
-  line("p", values_of(s.p));
-  line("x_start", values_of(s.x_start));
+  line("p", shortest_texts(s.p));
+  line("x_start", shortest_texts(s.x_start));
   if (s.step >= 10) {
     line("end", "chaotic");
   } else {
@@ -54,18 +40,17 @@ std::string check_text(const RunState& s) {
   line("invariant_ratio", shortest_text(invariant(s.x, s.p) / s.invariant_start));
   line("checks_run", std::to_string(s.checks_run));
   line("checks_skipped", std::to_string(s.checks_skipped));
-  line("x", values_of(s.x));
+  line("x", shortest_texts(s.x));
   return text;
 }
 
-CheckReport run_check(const CheckOptions& check) {
+std::unique_ptr<RunState> run_trial_again(const Params& p, const State& x_start) {
   auto s = std::make_unique<RunState>();
   s->eps_sq = eps * eps;
-  s->p = check.p;
-  s->p[2] = fixed_p2;
+  s->p = p;
   // The trial as the draw leaves it: the companion eps away along the diagonal.
   for (int j = 1; j <= n_dims; ++j) {
-    s->x_start[j] = check.x_start[j];
+    s->x_start[j] = x_start[j];
     s->x[j] = s->x_start[j];
     s->x_near[j] = s->x[j] + eps / std::sqrt(static_cast<long double>(n_dims));
   }
@@ -73,6 +58,13 @@ CheckReport run_check(const CheckOptions& check) {
   // below 1e-1000 in size, so any seed gives the trial the search ran.
   Rng jitter = seeded_rng(0);
   run_trial(*s, jitter);
+  return s;
+}
+
+CheckReport run_check(const CheckOptions& check) {
+  Params p = check.p;
+  p[2] = fixed_p2;
+  const std::unique_ptr<RunState> s = run_trial_again(p, check.x_start);
 
   CheckReport report;
   report.text = check_text(*s);

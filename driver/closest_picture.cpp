@@ -3,6 +3,7 @@
 #include <cmath>
 #include <memory>
 
+#include "driver/check.hpp"
 #include "driver/run.hpp"
 #include "driver/search.hpp"
 #include "report/console_report.hpp"
@@ -12,16 +13,7 @@ namespace lyap {
 void show_closest_approach(Canvas& canvas, const ClosestApproach& closest) {
   if (!closest.reached) return;
   // A run state is large (its histories): made for the picture alone, which is rare.
-  auto s = std::make_unique<RunState>();
-  s->eps_sq = eps * eps;
-  s->p = closest.p;
-  for (int j = 1; j <= n_dims; ++j) {
-    s->x_start[j] = closest.x_start[j];
-    s->x[j] = closest.x_start[j];
-    s->x_near[j] = s->x[j] + eps / std::sqrt(static_cast<long double>(n_dims));
-  }
-  Rng jitter = seeded_rng(0);
-  run_trial(*s, jitter);
+  const std::unique_ptr<RunState> s = run_trial_again(closest.p, closest.x_start);
   Rng shading = seeded_rng(1);
   plot_success(*s, canvas, shading);
   // An orbit that cannot be scaled leaves the canvas as it was.

@@ -1,6 +1,8 @@
 // Reals as text that reads back exactly, and decimal text read as the search would draw it.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -9,6 +11,16 @@ namespace lyap {
 // The shortest decimal text that reads back to exactly v (hexadecimal should none do), so that
 // a value written by one build is the same value in any other, Linux or Windows.
 std::string shortest_text(long double v);
+// Elements 1..N-1 of a parameter set or a state, each in its shortest text, a space between.
+template <std::size_t N>
+std::string shortest_texts(const std::array<long double, N>& values) {
+  std::string text;
+  for (std::size_t i = 1; i < N; ++i) {
+    if (i > 1) text += ' ';
+    text += shortest_text(values[i]);
+  }
+  return text;
+}
 
 // Decimal text as the results file and the console print it (".5", "-.35", "1.000136", "2E-3")
 // read into exactly the extended value that the draw gives for that text: the decimal fraction

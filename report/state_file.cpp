@@ -79,16 +79,6 @@ void civil_from_days(std::int64_t z, std::int64_t& y, int& m, int& d) {
 // The file's lines in order, each a name and its value as text.
 using Fields = std::map<std::string, std::string, std::less<>>;
 
-template <std::size_t N>
-std::string reals_text(const std::array<long double, N>& values) {
-  std::string text;
-  for (std::size_t i = 1; i < N; ++i) {
-    if (i > 1) text += ' ';
-    text += shortest_text(values[i]);
-  }
-  return text;
-}
-
 // Reads the values of a field into elements 1..N-1; false unless it holds exactly that many
 // finite reals.
 template <std::size_t N>
@@ -204,7 +194,7 @@ std::string state_text(const SearchState& s) {
   line("generator", words);
   line("p1", s.p1.free ? "free" : shortest_text(s.p1.value));
   line("began", utc_text(s.began_unix_s));
-  line("p_centre", reals_text(s.p_centre));
+  line("p_centre", shortest_texts(s.p_centre));
   std::string decimals;
   for (int i = 1; i <= n_params; ++i) {
     if (i > 1) decimals += ' ';
@@ -214,7 +204,7 @@ std::string state_text(const SearchState& s) {
   line("max_decimals", std::to_string(s.max_decimals));
   line("budget", std::to_string(s.max_digit_sum));
   line("previous_budget", std::to_string(s.prev_digit_sum));
-  line("x_centre", reals_text(s.x_centre));
+  line("x_centre", shortest_texts(s.x_centre));
   line("trials", std::to_string(s.trials));
   line("finds", std::to_string(s.finds));
   for (int code = 1; code <= 9; ++code) {
@@ -225,8 +215,8 @@ std::string state_text(const SearchState& s) {
   line("elapsed_s", std::to_string(s.elapsed_s));
   if (s.closest.reached) {
     line("closest_edge", shortest_text(s.closest.edge));
-    line("closest_p", reals_text(s.closest.p));
-    line("closest_x_start", reals_text(s.closest.x_start));
+    line("closest_p", shortest_texts(s.closest.p));
+    line("closest_x_start", shortest_texts(s.closest.x_start));
   } else {
     line("closest_edge", "none");
     line("closest_p", "none");
