@@ -53,9 +53,10 @@ Options:
                   $ --p1 3
   --check P3 P4 P5 X1 X2 X3 X4
                 runs the one trial that the search would run for these parameters
-                and this start (p1 and p2 are fixed) and prints what it found. It
-                opens no window, takes no lock and touches no file. The end of a
-                search prints this command for its closest approach.
+                and this start (p2 is fixed, and p1 too unless --p1 gives it) and
+                prints what it found. It opens no window, takes no lock and touches
+                no file. The end of a search prints this command for its closest
+                approach.
                   $ --check -.35 .86 .02 .6 -.3 -.3 .3
                   $ --check --p1 3 -.6 .51 .51 1.2 .3 .7 .1
   --picture FILE  with --check, also saves the trial's phase portrait as a bitmap.
