@@ -1,11 +1,11 @@
 // A scratch folder for tests that write files, and whole-file reads and writes.
 #pragma once
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
-#include <regex>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -69,13 +69,28 @@ inline void write_file(const std::filesystem::path& path, const std::string& byt
 
 // The temporaries of whole-file writes left in `dir`: regular files named like
 // "lyapsearch.bmp.Ab3dE9.tmp", or like "lyapsearch.bmp.tmp" as earlier versions named them.
+inline bool is_temporary_name(const std::string& name) {
+  for (const char* file :
+       {"lyapsearch.txt", "lyapsearch.dat", "lyapsearch.bmp", "lyapsearch.state"}) {
+    const std::string start = std::string(file) + ".";
+    if (name.rfind(start, 0) != 0 || !name.ends_with(".tmp")) continue;
+    const std::string middle = name.substr(start.size(), name.size() - start.size() - 4);
+    if (name.size() == start.size() + 3) return true;  // the earlier "<file>.tmp"
+    if (middle.size() == 6 && std::all_of(middle.begin(), middle.end(), [](char c) {
+          return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+        })) {
+      return true;
+    }
+  }
+  return false;
+}
+
 inline std::vector<std::string> temporaries_in(const std::filesystem::path& dir) {
-  static const std::regex temporary(R"(lyapsearch\.(txt|dat|bmp|state)(\.[0-9A-Za-z]{6})?\.tmp)");
   std::vector<std::string> found;
   std::error_code error;
   for (const auto& entry : std::filesystem::directory_iterator(dir, error)) {
     const std::string name = entry.path().filename().string();
-    if (entry.is_regular_file() && !entry.is_symlink() && std::regex_match(name, temporary)) {
+    if (entry.is_regular_file() && !entry.is_symlink() && is_temporary_name(name)) {
       found.push_back(name);
     }
   }
