@@ -86,7 +86,9 @@ std::string unreachable(const SearchState& s, std::int64_t now_unix_s) {
     most_decimals = std::max(most_decimals, d);
   }
   if (s.max_decimals != most_decimals) return "its max_decimals does not match its decimals";
-  for (int j = 1; j <= n_dims; ++j) {
+  // The start centre is the start of a find, which kept x1..x3 within x_limit for 30000 steps
+  // (x4 is not bounded), or the first centre, within 0.5.
+  for (int j = 1; j < n_dims; ++j) {
     if (!(std::fabs(s.x_centre[j]) <= 1e6L)) return "its start centre is out of reach";
   }
   // The counts, each within reach, and adding up.
@@ -97,9 +99,12 @@ std::string unreachable(const SearchState& s, std::int64_t now_unix_s) {
     return "its counts are beyond any search";
   }
   if (s.tally.total() != s.trials || s.finds > s.tally.chaotic) return "its counts do not add up";
-  // A trial's exponent lies within +-100 (a step can grow the separation at most 10^4 times).
-  if (s.closest.reached && (!(std::fabs(s.closest.edge) <= 1e4L) ||
-                            (s.tally.chaotic == 0 && s.closest.edge > le_threshold))) {
+  // A step's growth factor lies between the smallest extended value and 10^4, so an exponent and
+  // its band stay far within 1e7. A check reaches above the threshold only in a trial that it
+  // finds chaotic, or that the divergence test then ends (code 3).
+  if (s.closest.reached &&
+      (!(std::fabs(s.closest.edge) <= 1e7L) ||
+       (s.tally.chaotic == 0 && s.tally.code[3] == 0 && s.closest.edge > le_threshold))) {
     return "its closest approach is not one its trials could reach";
   }
   constexpr std::int64_t day_s = 86400;
