@@ -28,9 +28,9 @@ struct Unfinished {
   SearchState state;
   ProgressSummary progress;
 };
-// A state that reads well but that no search could have left (a budget no draw can meet,
-// counts beyond reach or not adding up, a closest approach without the trials for it, a start
-// before 1970 or after `now_unix_s` and a day) is unsound too.
+// A state that reads well but that no search could have left (a budget or centres no draw can
+// meet, a closest approach without the trials for it, a start before 1970 or after
+// `now_unix_s` and a day) is unsound too; counts beyond reach or not adding up do not read.
 Unfinished find_unfinished(const std::string& state_path, const std::string& progress_path,
                            std::int64_t now_unix_s);
 
