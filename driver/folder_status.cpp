@@ -1,16 +1,14 @@
 #include "driver/folder_status.hpp"
 
-#include "platform/shown_text.hpp"
-
 #include <algorithm>
 #include <array>
-#include <cmath>
-#include <cstdio>
 #include <vector>
 
 #include "driver/status.hpp"
 #include "platform/files.hpp"
 #include "platform/process.hpp"
+#include "platform/shown_text.hpp"
+#include "report/console_report.hpp"
 #include "report/state_file.hpp"
 
 namespace lyap {
@@ -27,14 +25,6 @@ std::size_t columns_of(const std::string& text) {
   }));
 }
 
-// The lower band edge, fixed to the millionth as the results speak of it; an edge no search
-// reaches (only a hand-made state holds one) in exponent form, so that it fits its column.
-std::string edge_text(long double edge) {
-  char text[64];
-  std::snprintf(text, sizeof text, std::fabs(edge) < 1e6L ? "%.6Lf" : "%.6Le", edge);
-  return text;
-}
-
 enum Column { folder, search, trials, finds, budget, run_time, closest, note, n_columns };
 using Row = std::array<std::string, n_columns>;
 
@@ -49,7 +39,7 @@ void fill_counts(Row& row, const SearchState& state) {
   row[finds] = std::to_string(state.finds);
   row[budget] = std::to_string(state.max_digit_sum);
   row[run_time] = run_time_text(state.elapsed_s);
-  row[closest] = state.closest.reached ? edge_text(state.closest.edge) : "none";
+  row[closest] = state.closest.reached ? band_edge_text(state.closest.edge) : "none";
 }
 
 // One folder's row; `looked` is false when the folder, or whether a search runs there, could
