@@ -35,9 +35,7 @@ std::string p1_shown(const P1Setting& p1, std::string_view lead) {
   if (!lead.empty() && p1 == P1Setting{}) return {};
   std::string text(lead);
   if (p1.free) return text + "free";
-  std::string value = number_str(p1.value);
-  if (!value.empty() && value[0] == ' ') value.erase(0, 1);
-  return text + value;
+  return text + without_sign_space(number_str(p1.value));
 }
 
 // Reports a failed write to a file once, and again only after a write to it has worked.
@@ -358,24 +356,20 @@ int run_in_folder(RunState& s, RunEnv& env) {
       find_unfinished(env.state_path(), env.progress_path(), env.clock.unix_time_s());
   // Another seed would not continue this search but begin another: refused before anything is
   // touched.
+  const auto refuse = [&](const char* what, const std::string& had, const std::string& given) {
+    std::fprintf(stderr,
+                 "%s: the unfinished search in this folder has %s %s, not %s (finish it with "
+                 "Escape, or search in another folder)\n",
+                 shown_text(env.base_name).c_str(), what, had.c_str(), given.c_str());
+    return 2;
+  };
   if (unfinished.kind == Unfinished::sound && env.options.p1 &&
       *env.options.p1 != unfinished.state.p1) {
-    std::fprintf(stderr,
-                 "%s: the unfinished search in this folder has p1 %s, not %s (finish it with "
-                 "Escape, or search in another folder)\n",
-                 shown_text(env.base_name).c_str(), p1_shown(unfinished.state.p1, "").c_str(),
-                 p1_shown(*env.options.p1, "").c_str());
-    return 2;
+    return refuse("p1", p1_shown(unfinished.state.p1, ""), p1_shown(*env.options.p1, ""));
   }
   if (unfinished.kind == Unfinished::sound && unfinished.state.has_generator && env.options.seed &&
       *env.options.seed != unfinished.state.seed) {
-    std::fprintf(stderr,
-                 "%s: the unfinished search in this folder has seed %llu, not %llu (finish it "
-                 "with Escape, or search in another folder)\n",
-                 shown_text(env.base_name).c_str(),
-                 static_cast<unsigned long long>(unfinished.state.seed),
-                 static_cast<unsigned long long>(*env.options.seed));
-    return 2;
+    return refuse("seed", std::to_string(unfinished.state.seed), std::to_string(*env.options.seed));
   }
   start_up(s, env, unfinished);
   const SearchEnd how = search_until_escape(s, env);

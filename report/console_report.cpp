@@ -22,11 +22,8 @@ void report_write_failure(Console& console, std::string_view file, std::string_v
 
 namespace {
 
-// number_str without its sign space.
 std::string trimmed(long double value) {
-  std::string text = number_str(value);
-  if (!text.empty() && text[0] == ' ') text.erase(0, 1);
-  return text;
+  return without_sign_space(number_str(value));
 }
 
 template <std::size_t N>
@@ -62,9 +59,7 @@ void report_search_summary(Console& console, const Tally& tally, const ClosestAp
 }
 
 std::string band_edge_text(long double edge) {
-  std::string text = format_number(edge, "0.000000;-0.000000");
-  if (!text.empty() && text[0] == ' ') text.erase(0, 1);
-  return text;
+  return without_sign_space(format_number(edge, "0.000000;-0.000000"));
 }
 
 void report_line(Console& console, std::string_view text, std::string_view name) {

@@ -236,4 +236,9 @@ std::string number_text(long double value) {
   return number_str(value) + ' ';
 }
 
+std::string without_sign_space(std::string text) {
+  if (!text.empty() && text[0] == ' ') text.erase(0, 1);
+  return text;
+}
+
 }  // namespace lyap
