@@ -58,6 +58,20 @@ FolderLock lock_by_name(const struct stat& folder, std::string& reason) {
   return FolderLock::unavailable;
 }
 
+// The folder's identity for both the lock and the look at it; false, with the reason, for
+// anything that is not a folder.
+bool look_at_folder(const std::string& folder, struct stat& info, std::string& reason) {
+  if (::stat(folder.c_str(), &info) != 0) {
+    reason = std::strerror(errno);
+    return false;
+  }
+  if (!S_ISDIR(info.st_mode)) {
+    reason = std::strerror(ENOTDIR);
+    return false;
+  }
+  return true;
+}
+
 // An advisory lock on the folder itself, which a search on another machine sharing the folder
 // (NFS) sees too. Needs read permission on the folder, and not every file system has it.
 FolderLock lock_by_flock(const std::string& folder, std::string& reason) {
@@ -78,14 +92,7 @@ FolderLock lock_by_flock(const std::string& folder, std::string& reason) {
 
 FolderLock lock_folder(const std::string& folder, std::string& reason) {
   struct stat info {};
-  if (::stat(folder.c_str(), &info) != 0) {
-    reason = std::strerror(errno);
-    return FolderLock::unavailable;
-  }
-  if (!S_ISDIR(info.st_mode)) {
-    reason = std::strerror(ENOTDIR);
-    return FolderLock::unavailable;
-  }
+  if (!look_at_folder(folder, info, reason)) return FolderLock::unavailable;
   // Both locks, so that a search started by any means sees this one: the name for every search
   // on this machine, the folder's own lock for searches elsewhere. Either one suffices to run.
   std::string name_reason, flock_reason;
@@ -118,14 +125,7 @@ std::optional<bool> table_names(const char* path, const std::string& word) {
 
 FolderUse folder_in_use(const std::string& folder, std::string& reason) {
   struct stat info {};
-  if (::stat(folder.c_str(), &info) != 0) {
-    reason = std::strerror(errno);
-    return FolderUse::no_folder;
-  }
-  if (!S_ISDIR(info.st_mode)) {
-    reason = std::strerror(ENOTDIR);
-    return FolderUse::no_folder;
-  }
+  if (!look_at_folder(folder, info, reason)) return FolderUse::no_folder;
   // The system's own lists of bound names and of held locks show both of lock_folder's locks
   // without our taking either: a bind or a flock here, however brief, could turn away a search
   // starting at that moment.
