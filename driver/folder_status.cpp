@@ -46,7 +46,7 @@ void fill_counts(Row& row, const SearchState& state) {
 // not be looked at.
 Row row_of(const std::string& folder_name, const std::string& base_name, bool& looked) {
   Row row;
-  for (std::size_t c = trials; c <= closest; ++c) row[c] = "-";
+  for (std::size_t c = trials; c <= closest; ++c) row[c].assign(1, '-');
   row[folder] = shown_text(folder_name);
   std::string reason;
   const FolderUse use = folder_in_use(folder_name, reason);

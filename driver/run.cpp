@@ -337,7 +337,7 @@ int run_in_folder(RunState& s, RunEnv& env) {
   // The lock and the files go by the current folder itself, which works at any depth; its name
   // is only for the messages.
   std::string folder = current_folder();
-  if (folder.empty()) folder = ".";
+  if (folder.empty()) folder.assign(1, '.');
   std::string reason;
   switch (lock_folder(".", reason)) {
     case FolderLock::held:

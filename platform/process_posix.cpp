@@ -129,7 +129,7 @@ FolderUse folder_in_use(const std::string& folder, std::string& reason) {
   // The system's own lists of bound names and of held locks show both of lock_folder's locks
   // without our taking either: a bind or a flock here, however brief, could turn away a search
   // starting at that moment.
-  const std::optional<bool> named = table_names("/proc/net/unix", "@" + lock_name(info));
+  const std::optional<bool> named = table_names("/proc/net/unix", '@' + lock_name(info));
   if (named == true) return FolderUse::searched;
   char flock_id[80];  // as /proc/locks writes a file: major:minor:inode
   std::snprintf(flock_id, sizeof flock_id, "%02x:%02x:%llu", major(info.st_dev), minor(info.st_dev),

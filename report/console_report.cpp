@@ -29,7 +29,10 @@ std::string trimmed(long double value) {
 template <std::size_t N>
 std::string values_text(const std::array<long double, N>& values) {
   std::string text;
-  for (std::size_t i = 1; i < N; ++i) text += " " + trimmed(values[i]);
+  for (std::size_t i = 1; i < N; ++i) {
+    text += ' ';
+    text += trimmed(values[i]);
+  }
   return text;
 }
 
@@ -52,8 +55,14 @@ void report_search_summary(Console& console, const Tally& tally, const ClosestAp
                            " from x =" + values_text(closest.x_start));
   // p2 is fixed: the check takes p3..p5 and the start, and p1 unless it is the model's own.
   std::string values;
-  if (closest.p[1] != model_p1) values += " --p1 " + trimmed(closest.p[1]);
-  for (std::size_t i = 3; i < closest.p.size(); ++i) values += " " + trimmed(closest.p[i]);
+  if (closest.p[1] != model_p1) {
+    values += " --p1 ";
+    values += trimmed(closest.p[1]);
+  }
+  for (std::size_t i = 3; i < closest.p.size(); ++i) {
+    values += ' ';
+    values += trimmed(closest.p[i]);
+  }
   report_line(console, "Re-run it with: ",
               std::string(program) + " --check" + values + values_text(closest.x_start));
 }

@@ -197,7 +197,7 @@ TEST_F(ProgressFile, ReaderEdgeCases) {
       {"spaces separate", "1 2 3 4", {1, 2, 3, 4}},
       {"a lone CR ends a record", "1\r2\r\n", {1, 2}},
       {"decimals, exponents, signs", "1.5e3,-2.25 +7 .5\r\n", {1500, -2.25L, 7, 0.5L}},
-      {"hundred-digit number", "1" + std::string(99, '0') + ",0", {1e99L, 0}},
+      {"hundred-digit number", std::string(1, '1').append(99, '0').append(",0"), {1e99L, 0}},
       {"beyond double range", "1e400 -1e400", {1e400L, -1e400L}},
       {"beyond extended range", "1e5000 1e-5000", {inf, 0}},
       {"huge exponent digits", "1e99999999999999999999 2", {inf, 2}},
