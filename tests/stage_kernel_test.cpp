@@ -137,7 +137,7 @@ bool same_derivative(const State& a, const State& b) {
 TEST(StageKernel, MatchesTheModelBitForBitOrDeclines) {
   if (!lyap::model_detail::kernel_applies<true>) GTEST_SKIP() << "reference build: no kernel";
   Draw draw;
-  long applied = 0, declined = 0, declined_in_range = 0;
+  long applied = 0, declined = 0;
   for (int n = 0; n < 1'000'000; ++n) {
     const lyap::ModelCoeffs m = lyap::model_coeffs(draw.params());
     if (!m.split) continue;
@@ -164,7 +164,6 @@ TEST(StageKernel, MatchesTheModelBitForBitOrDeclines) {
       ASSERT_TRUE(kernel_should_apply(x3, x4, m)) << "case " << n;
       ASSERT_TRUE(same_derivative(f, expected)) << "case " << n << " at x3 = " << x3;
     } else if (kernel_should_apply(x3, x4, m)) {
-      ++declined_in_range;
       ASSERT_TRUE(has_unsplittable(y, hk, k, at_point, m)) << "case " << n;
     } else {
       ++declined;
@@ -173,7 +172,6 @@ TEST(StageKernel, MatchesTheModelBitForBitOrDeclines) {
   }
   EXPECT_GT(applied, 300'000);
   EXPECT_GT(declined, 200'000);
-  EXPECT_GT(declined_in_range, 1'000) << declined_in_range;
 }
 
 // Long orbits through the integrator, which takes the kernels wherever they apply, against the
