@@ -123,8 +123,7 @@ void run_trial(RunState& s, Rng& rng) {
       s.step = 0;
       return;
     }
-    advance_from(s.x, s.f, s.f, dt, s.x, m, rng);
-    advance(s.x_near, s.f, dt, s.x_near, m, rng);
+    advance_pair(s.x, s.f, s.x, s.x_near, s.x_near, s.f, dt, m, rng);
 
     if (!(s.x[1] >= x1_lower_bound) || !(s.x[4] > 0)) {
       end_with(s, code_left_domain);

@@ -8,6 +8,16 @@ namespace lyap {
 
 namespace {
 
+// The Runge-Kutta step's result from its four derivatives. y_out may be y itself: each
+// component is read just before it is written.
+inline void rk4_sum(const State& y, const State& dydx, const State& dy_trial, const State& dy_mid,
+                    const State& dy_end, long double h_sixth, State& y_out) {
+  for (int i = 1; i <= n_dims; ++i) {
+    const long double mid = dy_mid[i] + dy_trial[i];
+    y_out[i] = y[i] + h_sixth * ((dy_end[i] + dydx[i]) + 2 * mid);
+  }
+}
+
 // rk4_step with dydx already holding the model's derivative at y. The full step, the first
 // half step and the first substep of advance all start from the same state, so they share
 // one evaluation of the model.
@@ -25,10 +35,27 @@ void rk4_from(const State& y, const State& dydx, long double h, State& y_out,
   model_detail::evaluate_stage<split>(y, h_half, dy_trial, m, dy_mid);
   State dy_end{};
   model_detail::evaluate_stage<split>(y, h, dy_mid, m, dy_end);
-  for (int i = 1; i <= n_dims; ++i) {
-    const long double mid = dy_mid[i] + dy_trial[i];
-    y_out[i] = y[i] + h_sixth * ((dy_end[i] + dydx[i]) + 2 * mid);
-  }
+  rk4_sum(y, dydx, dy_trial, dy_mid, dy_end, h_sixth, y_out);
+}
+
+// Two independent rk4_from steps, their stages taken in turn. Each stage waits for the one
+// before, and a stage alone leaves the processor idle for much of that wait; the other
+// trajectory's stage fills it. The same operations on the same values: the same bits.
+template <bool split>
+void rk4_pair(const State& ya, const State& dya, long double ha, State& ya_out, const State& yb,
+              const State& dyb, long double hb, State& yb_out, const ModelCoeffs& m) {
+  State a_trial{}, a_mid{}, a_end{};
+  State b_trial{}, b_mid{}, b_end{};
+  const long double ha_half = 0.5L * ha;
+  const long double hb_half = 0.5L * hb;
+  model_detail::evaluate_stage<split>(ya, ha_half, dya, m, a_trial);
+  model_detail::evaluate_stage<split>(yb, hb_half, dyb, m, b_trial);
+  model_detail::evaluate_stage<split>(ya, ha_half, a_trial, m, a_mid);
+  model_detail::evaluate_stage<split>(yb, hb_half, b_trial, m, b_mid);
+  model_detail::evaluate_stage<split>(ya, ha, a_mid, m, a_end);
+  model_detail::evaluate_stage<split>(yb, hb, b_mid, m, b_end);
+  rk4_sum(ya, dya, a_trial, a_mid, a_end, ha / 6, ya_out);
+  rk4_sum(yb, dyb, b_trial, b_mid, b_end, hb / 6, yb_out);
 }
 
 long double largest_difference(const State& a, const State& b) {
@@ -112,39 +139,55 @@ inline void copy_state(const State& from, State& to) {
   }
 }
 
-template <bool split>
-void advance_from(const State& y, const State& dy_start, State& dydx, long double h, State& y_out,
-                  const ModelCoeffs& m, Rng& rng) {
-  // y and dy_start are only read, and y_out and dydx only written at the end, so y_out may
-  // be y itself and dy_start may be dydx, without copies of either.
+// One trajectory's work in advance_from: the full step and the two half steps, then as many
+// substeps as their difference asks for.
+struct Interval {
   State y_full{};
   State y_fine{};
   State dy_fine{};
+  Substeps sub{};
+};
 
-  rk4_from<split>(y, dy_start, h, y_full, m);
-  rk4_from<split>(y, dy_start, h / 2, y_fine, m);
-  model_detail::evaluate_all<split>(y_fine, m, dy_fine);
-  rk4_from<split>(y_fine, dy_fine, h / 2, y_fine, m);
+template <bool split>
+void take_halves(const State& y, const State& dy_start, long double h, const ModelCoeffs& m,
+                 Interval& v) {
+  rk4_from<split>(y, dy_start, h, v.y_full, m);
+  rk4_from<split>(y, dy_start, h / 2, v.y_fine, m);
+  model_detail::evaluate_all<split>(v.y_fine, m, v.dy_fine);
+  rk4_from<split>(v.y_fine, v.dy_fine, h / 2, v.y_fine, m);
+  v.sub = substeps(largest_difference(v.y_full, v.y_fine));
+}
 
-  const Substeps sub = substeps(largest_difference(y_full, y_fine));
-  const int n_sub = sub.count;
-  if (n_sub == 100) {
-    copy_state(y_full, y_out);
+// Whether the halves are given up for substeps.
+bool needs_substeps(const Substeps& sub) {
+  return sub.count > 2 && sub.count < 100;
+}
+
+template <bool split>
+void take_substeps(const State& y, const State& dy_start, long double h, const ModelCoeffs& m,
+                   Interval& v) {
+  const long double h_sub = h / v.sub.real;
+  rk4_from<split>(y, dy_start, h_sub, v.y_fine, m);
+  for (int step = 1; step < v.sub.count; ++step) {
+    model_detail::evaluate_all<split>(v.y_fine, m, v.dy_fine);
+    rk4_from<split>(v.y_fine, v.dy_fine, h_sub, v.y_fine, m);
+  }
+}
+
+// The interval's result from the finest steps and the full one. y and dy_start are only read
+// before y_out and dydx are written, so y_out may be y itself and dy_start may be dydx.
+void finish_interval(const Interval& in, State& dydx, State& y_out, Rng& rng) {
+  if (in.sub.count == 100) {
+    copy_state(in.y_full, y_out);
     y_out[1] = failure_mark;
-    copy_state(dy_fine, dydx);
+    copy_state(in.dy_fine, dydx);
     return;
   }
-  if (n_sub > 2) {
-    const long double h_sub = h / sub.real;
-    rk4_from<split>(y, dy_start, h_sub, y_fine, m);
-    for (int step = 1; step < n_sub; ++step) {
-      model_detail::evaluate_all<split>(y_fine, m, dy_fine);
-      rk4_from<split>(y_fine, dy_fine, h_sub, y_fine, m);
-    }
-  }
-  copy_state(dy_fine, dydx);
+  copy_state(in.dy_fine, dydx);
+  const State& y_full = in.y_full;
+  const State& y_fine = in.y_fine;
 
-  const long double n = sub.real;
+  const long double n = in.sub.real;
   const long double w = 1 / (n * n * n * n - 1);
   for (int i = 1; i <= n_dims; ++i) {
     long double v = y_fine[i] + (y_full[i] - y_fine[i]) * w;
@@ -155,6 +198,50 @@ void advance_from(const State& y, const State& dy_start, State& dydx, long doubl
   }
 }
 
+template <bool split>
+void advance_from(const State& y, const State& dy_start, State& dydx, long double h, State& y_out,
+                  const ModelCoeffs& m, Rng& rng) {
+  Interval in;
+  take_halves<split>(y, dy_start, h, m, in);
+  if (needs_substeps(in.sub)) take_substeps<split>(y, dy_start, h, m, in);
+  finish_interval(in, dydx, y_out, rng);
+}
+
+template <bool split>
+void advance_pair(const State& ya, const State& dya_start, State& ya_out, const State& yb,
+                  State& yb_out, State& dydx, long double h, const ModelCoeffs& m, Rng& rng) {
+  State dyb_start{};
+  model_detail::evaluate_all<split>(yb, m, dyb_start);
+  Interval a;
+  Interval b;
+  rk4_pair<split>(ya, dya_start, h, a.y_full, yb, dyb_start, h, b.y_full, m);
+  rk4_pair<split>(ya, dya_start, h / 2, a.y_fine, yb, dyb_start, h / 2, b.y_fine, m);
+  model_detail::evaluate_all<split>(a.y_fine, m, a.dy_fine);
+  model_detail::evaluate_all<split>(b.y_fine, m, b.dy_fine);
+  rk4_pair<split>(a.y_fine, a.dy_fine, h / 2, a.y_fine, b.y_fine, b.dy_fine, h / 2, b.y_fine, m);
+  a.sub = substeps(largest_difference(a.y_full, a.y_fine));
+  b.sub = substeps(largest_difference(b.y_full, b.y_fine));
+  // The two neighbours nearly always take as many substeps; then those go side by side too.
+  if (needs_substeps(a.sub) && a.sub.count == b.sub.count) {
+    const long double h_sub = h / a.sub.real;
+    rk4_pair<split>(ya, dya_start, h_sub, a.y_fine, yb, dyb_start, h_sub, b.y_fine, m);
+    for (int step = 1; step < a.sub.count; ++step) {
+      model_detail::evaluate_all<split>(a.y_fine, m, a.dy_fine);
+      model_detail::evaluate_all<split>(b.y_fine, m, b.dy_fine);
+      rk4_pair<split>(a.y_fine, a.dy_fine, h_sub, a.y_fine, b.y_fine, b.dy_fine, h_sub, b.y_fine,
+                      m);
+    }
+  } else {
+    if (needs_substeps(a.sub)) take_substeps<split>(ya, dya_start, h, m, a);
+    if (needs_substeps(b.sub)) take_substeps<split>(yb, dyb_start, h, m, b);
+  }
+  // As advance_from for a and then advance for b: a's derivative goes to dydx first, and b's
+  // replaces it; the nudges draw from rng in that order.
+  State dydx_a{};
+  finish_interval(a, dydx_a, ya_out, rng);
+  finish_interval(b, dydx, yb_out, rng);
+}
+
 }  // namespace
 
 void advance_from(const State& y, const State& dy_start, State& dydx, long double h, State& y_out,
@@ -163,6 +250,15 @@ void advance_from(const State& y, const State& dy_start, State& dydx, long doubl
     advance_from<true>(y, dy_start, dydx, h, y_out, m, rng);
   } else {
     advance_from<false>(y, dy_start, dydx, h, y_out, m, rng);
+  }
+}
+
+void advance_pair(const State& ya, const State& dya_start, State& ya_out, const State& yb,
+                  State& yb_out, State& dydx, long double h, const ModelCoeffs& m, Rng& rng) {
+  if (m.split) {
+    advance_pair<true>(ya, dya_start, ya_out, yb, yb_out, dydx, h, m, rng);
+  } else {
+    advance_pair<false>(ya, dya_start, ya_out, yb, yb_out, dydx, h, m, rng);
   }
 }
 

@@ -200,6 +200,15 @@ void advance(const State& y, State& dydx, long double h, State& y_out, const Mod
 void advance_from(const State& y, const State& dy_start, State& dydx, long double h, State& y_out,
                   const ModelCoeffs& m, Rng& rng);
 
+// advance_from(ya, dya_start, dydx, h, ya_out) and then advance(yb, dydx, h, yb_out), to the
+// last bit, dydx ending as yb's and the nudges drawn from rng in that order, with the two
+// trajectories' stages taken in turn: a stage leaves the processor waiting on its own chain
+// of operations, and the other trajectory's stage fills the wait. The trial's two neighbours
+// go this way. dya_start may be dydx; ya_out may be ya and yb_out yb, but a's arrays must be
+// apart from b's.
+void advance_pair(const State& ya, const State& dya_start, State& ya_out, const State& yb,
+                  State& yb_out, State& dydx, long double h, const ModelCoeffs& m, Rng& rng);
+
 // The failure mark of advance.
 inline constexpr long double failure_mark = 1e99L;
 
