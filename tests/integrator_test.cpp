@@ -225,6 +225,46 @@ TEST(Advance, InPlaceEqualsSeparateOutput) {
   }
 }
 
+// The trial's two neighbours go side by side; that must be the two calls one after the other,
+// to the last bit, also where the two take different numbers of substeps, one fails, or the
+// nudges of both draw from the generator.
+TEST(Advance, PairEqualsTheTwoCallsInTurn) {
+  const Params fixed_point = {0, 0.5L, 0.5L, 0.5L, 1, 0};
+  struct Case {
+    const char* name;
+    Params p;
+    State a, b;
+    long double h;
+  };
+  const Case cases[] = {
+      {"neighbours", typical_params, typical_state, {0, 2, -1.1L, 0.1L + 1e-9L, 1.1L}, 0.1L},
+      {"different substeps", typical_params, typical_state, {0, 1, 1, 1, 1}, 0.37L},
+      {"the first fails", typical_params, {0, 0.5L, 2, 1, 0.5L}, typical_state, 0.6L},
+      {"the second fails", typical_params, typical_state, {0, 0.5L, 2, 1, 0.5L}, 0.6L},
+      {"both nudged", fixed_point, {0, 1, 0, 1e-1001L, 2.5L}, {0, 1, 0, -3e-1200L, 2.5L}, 0.1L},
+  };
+  for (const Case& c : cases) {
+    const lyap::ModelCoeffs m = lyap::model_coeffs(c.p);
+    State a_start{};
+    lyap::model_derivs(c.a, a_start, m);
+
+    lyap::Rng rng_turn = lyap::make_rng(5);
+    State a_turn = c.a, b_turn = c.b, dydx_turn = a_start;
+    lyap::advance_from(a_turn, dydx_turn, dydx_turn, c.h, a_turn, m, rng_turn);
+    lyap::advance(b_turn, dydx_turn, c.h, b_turn, m, rng_turn);
+
+    lyap::Rng rng_pair = lyap::make_rng(5);
+    State a_pair = c.a, b_pair = c.b, dydx_pair = a_start;
+    lyap::advance_pair(a_pair, dydx_pair, a_pair, b_pair, b_pair, dydx_pair, c.h, m, rng_pair);
+
+    EXPECT_TRUE(as_written::same_bits(a_pair, a_turn)) << c.name;
+    EXPECT_TRUE(as_written::same_bits(b_pair, b_turn)) << c.name;
+    EXPECT_TRUE(as_written::same_bits(dydx_pair, dydx_turn)) << c.name;
+    EXPECT_EQ(rng_pair.draws, rng_turn.draws) << c.name;
+    EXPECT_EQ(lyap::rnd(rng_pair), lyap::rnd(rng_turn)) << c.name;
+  }
+}
+
 TEST(Advance, FixedPointStaysPutApartFromJitterOnTinyComponents) {
   // With p = (0.5, 0.5, 0.5, 1, 0) every derivative vanishes exactly at x2 = 0,
   // x4 = p3 + 2 p4^2 x1^2, whatever x3 is.
