@@ -25,9 +25,11 @@ enum : long {
 // point is (x - eps/2) + eps as rounded. f1 does not depend on x1, nor f2 on x2, so those two
 // terms difference a value with itself, the one at x (0, or NaN when it is not finite); f3
 // and f4 are evaluated alone, and the points that keep x3 share its sine and cosine. The
-// sums are those of full evaluations at every point, bit for bit. Leaves f at the derivative
-// at the last upper point, and f_x at the derivative at x.
-void add_divergence(State& x, State& f, State& f_x, const ModelCoeffs& m, long double& div_sum) {
+// sums are those of full evaluations at every point, bit for bit. Leaves f_x at the derivative
+// at x, and f(4) at the derivative's at the last upper point; with whole_f, the check's radial
+// rate needs all of f there, and the other components are worked out too.
+void add_divergence(State& x, State& f, State& f_x, const ModelCoeffs& m, long double& div_sum,
+                    bool whole_f) {
   const ModelAngle angle_x = model_angle(x[3], m);
   model_derivs(x, angle_x, f_x, m);
   div_sum += (f_x[1] - f_x[1]) / eps;
@@ -44,7 +46,11 @@ void add_divergence(State& x, State& f, State& f_x, const ModelCoeffs& m, long d
   x[4] = x[4] - eps * 0.5L;
   const long double f4_lower = model_f4(x, angle_x, m);
   x[4] = x[4] + eps;
-  model_derivs(x, angle_x, f, m);
+  if (whole_f) {
+    model_derivs(x, angle_x, f, m);
+  } else {
+    f[4] = model_f4(x, angle_x, m);
+  }
   div_sum += (f[4] - f4_lower) / eps;
   x[4] = saved_x4;
 }
@@ -156,14 +162,15 @@ void run_trial(RunState& s, Rng& rng) {
     if (s.step >= n_window) {
       s.le_sum += ext_ln(s.growth);
       s.n_samples += 1;
-      add_divergence(s.x, s.f, f_x, m, s.div_sum);
+      const long slot = s.n_samples % n_window;
+      const bool checking = s.n_samples >= n_window && slot == n_window - 1;
+      add_divergence(s.x, s.f, f_x, m, s.div_sum, checking);
       s.le = s.le_sum / (s.n_samples * dt);
       s.div_mean = s.div_sum / s.n_samples;
-      const long slot = s.n_samples % n_window;
       s.x1_hist[slot] = s.x[1];
       s.le_hist[slot] = s.le;
       // A success keeps the step count in step; a failure has put its code there.
-      if (s.n_samples >= n_window && slot == n_window - 1 && judge_histories(s) != Check::go_on) {
+      if (checking && judge_histories(s) != Check::go_on) {
         if (s.step >= n_window) s.steps = s.step;
         return;
       }
