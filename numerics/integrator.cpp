@@ -174,8 +174,9 @@ void take_substeps(const State& y, const State& dy_start, long double h, const M
   }
 }
 
-// The interval's result from the finest steps and the full one. y and dy_start are only read
-// before y_out and dydx are written, so y_out may be y itself and dy_start may be dydx.
+// The interval's result from the finest steps and the full one. The steps have read the
+// trajectory's y and starting derivative already, so y_out may be that y and dydx that
+// derivative.
 void finish_interval(const Interval& in, State& dydx, State& y_out, Rng& rng) {
   if (in.sub.count == 100) {
     copy_state(in.y_full, y_out);
