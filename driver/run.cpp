@@ -38,6 +38,13 @@ std::string p1_shown(const P1Setting& p1, std::string_view lead) {
   return text + without_sign_space(number_str(p1.value));
 }
 
+// The temporaries that an interrupted whole-file write of any of the search's files may have
+// left.
+void remove_temporaries(const RunEnv& env) {
+  remove_stale_temporaries(
+      {env.results_path(), env.progress_path(), env.bitmap_path(), env.state_path()});
+}
+
 // Reports a failed write to a file once, and again only after a write to it has worked.
 void watch_write(RunEnv& env, bool& alarmed, const std::string& path, const WriteOutcome& write) {
   if (write.kind == WriteOutcome::written) alarmed = false;
@@ -120,8 +127,7 @@ void start_up(RunState& s, RunEnv& env, const Unfinished& unfinished) {
   s.max_digit_sum = (3 + s.max_decimals) * n_params;
   s.eps_sq = eps * eps;
 
-  remove_stale_temporaries(
-      {env.results_path(), env.progress_path(), env.bitmap_path(), env.state_path()});
+  remove_temporaries(env);
   const bool continuing = unfinished.kind == Unfinished::sound;
   // A continued search draws on from where its last counted trial left the generator; one
   // saved before the generator was kept goes on from a fresh seed.
@@ -325,8 +331,7 @@ void end_of_run(RunState& s, RunEnv& env, SearchEnd how) {
   // Escape finishes the search: nothing is left to continue from.
   remove_file(env.progress_path());
   remove_file(env.state_path());
-  remove_stale_temporaries(
-      {env.results_path(), env.progress_path(), env.bitmap_path(), env.state_path()});
+  remove_temporaries(env);
   if (how == SearchEnd::escape) {
     env.console.print_text("Press any key to leave.");
     env.console.wait_key();
