@@ -2,7 +2,6 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
-#include <charconv>
 
 #include "platform/shown_text.hpp"
 #include "report/real_text.hpp"
@@ -94,12 +93,6 @@ CommandLine refused(std::string_view name, const std::string& problem) {
   const std::string n = shown_text(name);
   line.text = n + ": " + shown_text(problem) + " (" + n + " --help lists what it takes)\n";
   return line;
-}
-
-bool read_whole_number(const std::string& text, std::uint64_t& value) {
-  const char* end = text.data() + text.size();
-  const auto [at, error] = std::from_chars(text.data(), end, value);
-  return !text.empty() && text[0] >= '0' && text[0] <= '9' && error == std::errc() && at == end;
 }
 
 // CLI11 takes "-.35" for an option; "-0.35" is the same value, with as many decimals, and is

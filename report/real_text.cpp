@@ -1,5 +1,6 @@
 #include "report/real_text.hpp"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -29,6 +30,13 @@ std::string shortest_text(long double v) {
   }
   std::snprintf(text, sizeof text, "%La", v);  // exact by its nature
   return text;
+}
+
+bool read_whole_number(std::string_view text, std::uint64_t& value, int base) {
+  // from_chars takes no sign for an unsigned type, nor any space.
+  const char* end = text.data() + text.size();
+  const auto [at, error] = std::from_chars(text.data(), end, value, base);
+  return !text.empty() && error == std::errc() && at == end;
 }
 
 bool read_drawn_value(std::string_view text, long double& value) {

@@ -1,8 +1,10 @@
-// Reals as text that reads back exactly, and decimal text read as the search would draw it.
+// Reals as text that reads back exactly, decimal text read as the search would draw it, and
+// whole numbers read from text.
 #pragma once
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -27,5 +29,8 @@ std::string shortest_texts(const std::array<long double, N>& values) {
 // rounded to d decimals as the draw rounds, where d is the number of decimals the text has.
 // False for anything else: other characters, no digit, more than 18 decimals, not finite.
 bool read_drawn_value(std::string_view text, long double& value);
+
+// Digits only, in the given base (no sign, no space), within 64 bits.
+bool read_whole_number(std::string_view text, std::uint64_t& value, int base = 10);
 
 }  // namespace lyap

@@ -33,13 +33,6 @@ bool parse_integer(std::string_view word, std::int64_t& v) {
   return error == std::errc() && at == end && !word.empty() && word[0] != '+';
 }
 
-// Digits only, in the given base, within 64 bits.
-bool parse_unsigned(std::string_view word, std::uint64_t& v, int base) {
-  const char* end = word.data() + word.size();
-  const auto [at, error] = std::from_chars(word.data(), end, v, base);
-  return error == std::errc() && at == end && !word.empty() && word[0] != '+' && word[0] != '-';
-}
-
 std::vector<std::string_view> words_of(std::string_view text) {
   std::vector<std::string_view> words;
   std::size_t at = 0;
@@ -263,11 +256,11 @@ std::string parse_state(std::string_view text, SearchState& state) {
   }
   if (read.why().empty() && format >= 2) {
     s.has_generator = true;
-    if (!parse_unsigned(read.text("seed"), s.seed, 10)) read.fail("seed is damaged");
+    if (!read_whole_number(read.text("seed"), s.seed)) read.fail("seed is damaged");
     const std::vector<std::string_view> words = words_of(read.text("generator"));
     bool sound = words.size() == s.generator.size();
     for (std::size_t i = 0; sound && i < words.size(); ++i) {
-      sound = words[i].size() == 16 && parse_unsigned(words[i], s.generator[i], 16);
+      sound = words[i].size() == 16 && read_whole_number(words[i], s.generator[i], 16);
     }
     // xoshiro256** never leaves the all-zero state, and never reaches it.
     if (sound && s.generator == std::array<std::uint64_t, 4>{}) sound = false;
