@@ -77,9 +77,10 @@ window and still writes its pictures:
 
 Exit status: 0 after Escape and the last key, after --trials, and for --check,
 --help and --version; 1 when another search holds the folder or the folder cannot
-be locked, and when --help or --version cannot be written; 2 for a bad argument,
-or a --seed other than the unfinished search's. Ended by a signal, it dies of that
-signal and leaves whole files.
+be locked, when --status cannot look at a named folder, and when --help or
+--version cannot be written; 2 for a bad argument, or a --seed or --p1 other than
+the unfinished search's. Ended by a signal, it dies of that signal and leaves
+whole files.
 )";
 
 constexpr std::string_view max_seed_text = "18446744073709551615";
