@@ -29,7 +29,6 @@ inline constexpr long double zero_pull = 0.5L;
 inline constexpr int plot_w = 400;
 inline constexpr int plot_h = 400;
 inline constexpr int plot_margin = 40;
-inline constexpr long double fixed_p1 = model_p1;  // unless the search is given another
 inline constexpr long double fixed_p2 = 0.5L;
 
 // Thresholds of the trial's tests.

@@ -185,7 +185,7 @@ long draw_parameters_as_written(RunState& s, Rng& rng) {
       s.p[i] = round_dec(c + std::max(std::fabs(c), 1.0L) * perturb_scale * (g - zero_pull * sign),
                          static_cast<int>(d));
     }
-    s.p[1] = fixed_p1;
+    s.p[1] = model_p1;
     s.p[2] = fixed_p2;
     if (digit_sum(s.p) > s.max_digit_sum) continue;
     if (s.p[1] <= 1 || s.p[5] <= 0) continue;

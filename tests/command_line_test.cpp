@@ -258,15 +258,15 @@ TEST(CommandLine, CheckRunsTheTrialTheSearchRuns) {
   };
   const Case cases[] = {
       {{"-.15", ".01", "1.39", "3.3", "1.2", "-1.3", ".1"},
-       {0, lyap::fixed_p1, lyap::fixed_p2, -0.15L, 0.01L, 1.39L},
+       {0, lyap::model_p1, lyap::fixed_p2, -0.15L, 0.01L, 1.39L},
        {0, 3.3L, 1.2L, -1.3L, 0.1L},
        ""},
       {{"2.55", ".58", ".47", "2", "-1.1", ".1", "1.1"},
-       {0, lyap::fixed_p1, lyap::fixed_p2, 2.55L, 0.58L, 0.47L},
+       {0, lyap::model_p1, lyap::fixed_p2, 2.55L, 0.58L, 0.47L},
        {0, 2, -1.1L, 0.1L, 1.1L},
        ""},
       {{"-0.60", "0.51", "5.1E-1", "1.2", ".3", ".7", ".1"},
-       {0, lyap::fixed_p1, lyap::fixed_p2, -0.6L, 0.51L, 0.51L},
+       {0, lyap::model_p1, lyap::fixed_p2, -0.6L, 0.51L, 0.51L},
        {0, 1.2L, 0.3L, 0.7L, 0.1L},
        ""},
       {{"--p1", "3", "-.6", ".51", ".51", "1.2", ".3", ".7", ".1"},

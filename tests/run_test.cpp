@@ -451,7 +451,7 @@ TEST_F(RunTest, BeforeTheFirstFindTheWindowShowsTheClosestApproach) {
   Rng generator;
   for (const bool reached : {false, true}) {
     Outcome bounded{2};  // a regular orbit that stays in the domain, as a check judged it
-    bounded.p = {0, fixed_p1, fixed_p2, 2.55L, 0.58L, 0.47L};
+    bounded.p = {0, model_p1, fixed_p2, 2.55L, 0.58L, 0.47L};
     bounded.x_start = {0, 2, -1.1L, 0.1L, 1.1L};
     if (reached) bounded.best_edge = -0.001682L;
     run({bounded, {9}}, {none, escape});
