@@ -8,34 +8,54 @@ namespace lyap {
 
 namespace {
 
-// The Runge-Kutta step's result from its four derivatives. y_out may be y itself: each
-// component is read just before it is written.
-inline void rk4_sum(const State& y, const State& dydx, const State& dy_trial, const State& dy_mid,
-                    const State& dy_end, long double h_sixth, State& y_out) {
+// The Runge-Kutta step's result from its four derivatives, the last three as State or as the
+// kernels' pairs of doubles. y_out may be y itself: each component is read just before it is
+// written.
+template <class Stage>
+inline void rk4_sum(const State& y, const State& dydx, const Stage& dy_trial, const Stage& dy_mid,
+                    const Stage& dy_end, long double h_sixth, State& y_out) {
   for (int i = 1; i <= n_dims; ++i) {
     const long double mid = dy_mid[i] + dy_trial[i];
     y_out[i] = y[i] + h_sixth * ((dy_end[i] + dydx[i]) + 2 * mid);
   }
 }
 
+using kernel_detail::SplitState;
+
+// The step stage by stage in the C++ code, each stage's derivative stored whole: the statement
+// of what the kernels compute, and the way where they do not apply.
+template <bool split>
+[[gnu::noinline]] void rk4_by_stages(const State& y, const State& dydx, long double h, State& y_out,
+                                     const ModelCoeffs& m) {
+  State dy_trial;
+  State dy_mid;
+  State dy_end;
+  const long double h_half = 0.5L * h;
+  model_detail::evaluate_stage<split>(y, h_half, dydx, m, dy_trial);
+  model_detail::evaluate_stage<split>(y, h_half, dy_trial, m, dy_mid);
+  model_detail::evaluate_stage<split>(y, h, dy_mid, m, dy_end);
+  rk4_sum(y, dydx, dy_trial, dy_mid, dy_end, h / 6, y_out);
+}
+
 // rk4_step with dydx already holding the model's derivative at y. The full step, the first
 // half step and the first substep of advance all start from the same state, so they share
-// one evaluation of the model.
+// one evaluation of the model. y_out may be y.
 template <bool split>
 void rk4_from(const State& y, const State& dydx, long double h, State& y_out,
               const ModelCoeffs& m) {
-  // y_out is written only in the last loop, which reads y(i) just before writing y_out(i),
-  // so the step may be taken in place.
-  State dy_trial{};
-  State dy_mid{};
-  const long double h_half = 0.5L * h;
-  const long double h_sixth = h / 6;
-
-  model_detail::evaluate_stage<split>(y, h_half, dydx, m, dy_trial);
-  model_detail::evaluate_stage<split>(y, h_half, dy_trial, m, dy_mid);
-  State dy_end{};
-  model_detail::evaluate_stage<split>(y, h, dy_mid, m, dy_end);
-  rk4_sum(y, dydx, dy_trial, dy_mid, dy_end, h_sixth, y_out);
+  // The kernels hand each stage's derivative on to the next as pairs of doubles; where one
+  // declines, the step is taken again in the C++ code.
+  if constexpr (model_detail::kernel_applies<split>) {
+    SplitState trial, mid, end;
+    const long double h_half = 0.5L * h;
+    using namespace kernel_detail;
+    if (stage_to_pairs_kernel(y, h_half, dydx, m, trial) &&
+        stage_pairs_kernel(y, h_half, trial, m, mid) && stage_pairs_kernel(y, h, mid, m, end)) {
+      rk4_sum(y, dydx, trial, mid, end, h / 6, y_out);
+      return;
+    }
+  }
+  rk4_by_stages<split>(y, dydx, h, y_out, m);
 }
 
 // Two independent rk4_from steps, their stages taken in turn. Each stage waits for the one
@@ -44,18 +64,31 @@ void rk4_from(const State& y, const State& dydx, long double h, State& y_out,
 template <bool split>
 void rk4_pair(const State& ya, const State& dya, long double ha, State& ya_out, const State& yb,
               const State& dyb, long double hb, State& yb_out, const ModelCoeffs& m) {
-  State a_trial{}, a_mid{}, a_end{};
-  State b_trial{}, b_mid{}, b_end{};
-  const long double ha_half = 0.5L * ha;
-  const long double hb_half = 0.5L * hb;
-  model_detail::evaluate_stage<split>(ya, ha_half, dya, m, a_trial);
-  model_detail::evaluate_stage<split>(yb, hb_half, dyb, m, b_trial);
-  model_detail::evaluate_stage<split>(ya, ha_half, a_trial, m, a_mid);
-  model_detail::evaluate_stage<split>(yb, hb_half, b_trial, m, b_mid);
-  model_detail::evaluate_stage<split>(ya, ha, a_mid, m, a_end);
-  model_detail::evaluate_stage<split>(yb, hb, b_mid, m, b_end);
-  rk4_sum(ya, dya, a_trial, a_mid, a_end, ha / 6, ya_out);
-  rk4_sum(yb, dyb, b_trial, b_mid, b_end, hb / 6, yb_out);
+  if constexpr (model_detail::kernel_applies<split>) {
+    SplitState a_trial, a_mid, a_end, b_trial, b_mid, b_end;
+    const long double ha_half = 0.5L * ha;
+    const long double hb_half = 0.5L * hb;
+    using namespace kernel_detail;
+    bool a = stage_to_pairs_kernel(ya, ha_half, dya, m, a_trial);
+    bool b = stage_to_pairs_kernel(yb, hb_half, dyb, m, b_trial);
+    a = a && stage_pairs_kernel(ya, ha_half, a_trial, m, a_mid);
+    b = b && stage_pairs_kernel(yb, hb_half, b_trial, m, b_mid);
+    a = a && stage_pairs_kernel(ya, ha, a_mid, m, a_end);
+    b = b && stage_pairs_kernel(yb, hb, b_mid, m, b_end);
+    if (a) {
+      rk4_sum(ya, dya, a_trial, a_mid, a_end, ha / 6, ya_out);
+    } else {
+      rk4_by_stages<split>(ya, dya, ha, ya_out, m);
+    }
+    if (b) {
+      rk4_sum(yb, dyb, b_trial, b_mid, b_end, hb / 6, yb_out);
+    } else {
+      rk4_by_stages<split>(yb, dyb, hb, yb_out, m);
+    }
+  } else {
+    rk4_by_stages<split>(ya, dya, ha, ya_out, m);
+    rk4_by_stages<split>(yb, dyb, hb, yb_out, m);
+  }
 }
 
 long double largest_difference(const State& a, const State& b) {
@@ -141,11 +174,13 @@ inline void copy_state(const State& from, State& to) {
 
 // One trajectory's work in advance_from: the full step and the two half steps, then as many
 // substeps as their difference asks for.
+// Left uninitialised: each member is written before it is read, and clearing them would cost
+// a block store twice a trial step.
 struct Interval {
-  State y_full{};
-  State y_fine{};
-  State dy_fine{};
-  Substeps sub{};
+  State y_full;
+  State y_fine;
+  State dy_fine;
+  Substeps sub;
 };
 
 template <bool split>
@@ -211,7 +246,7 @@ void advance_from(const State& y, const State& dy_start, State& dydx, long doubl
 template <bool split>
 void advance_pair(const State& ya, const State& dya_start, State& ya_out, const State& yb,
                   State& yb_out, State& dydx, long double h, const ModelCoeffs& m, Rng& rng) {
-  State dyb_start{};
+  State dyb_start;
   model_detail::evaluate_all<split>(yb, m, dyb_start);
   Interval a;
   Interval b;
@@ -238,7 +273,7 @@ void advance_pair(const State& ya, const State& dya_start, State& ya_out, const 
   }
   // As advance_from for a and then advance for b: a's derivative goes to dydx first, and b's
   // replaces it; the nudges draw from rng in that order.
-  State dydx_a{};
+  State dydx_a;
   finish_interval(a, dydx_a, ya_out, rng);
   finish_interval(b, dydx, yb_out, rng);
 }

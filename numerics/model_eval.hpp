@@ -104,14 +104,11 @@ template <bool split, bool with_kernel = true>
 }
 
 // The derivative at the Runge-Kutta stage y + hk k; f must be a different array from y and k.
-// In the C++ code, the stage's state goes to the model as values, never stored as a whole, so
-// that the compiler can keep them on the FPU stack.
-template <bool split, bool with_kernel = true>
+// The stage's state goes to the model as values, never stored as a whole, so that the compiler
+// can keep them on the FPU stack. The stage kernels stand in for this in the integrator.
+template <bool split>
 [[gnu::always_inline]] inline void evaluate_stage(const State& y, long double hk, const State& k,
                                                   const ModelCoeffs& m, State& f) {
-  if constexpr (with_kernel && kernel_applies<split>) {
-    if (kernel_detail::stage_kernel(y, hk, k, m, f)) return;
-  }
   const long double x1 = y[1] + hk * k[1];
   const long double x2 = y[2] + hk * k[2];
   const long double x3 = y[3] + hk * k[3];
