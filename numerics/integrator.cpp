@@ -8,12 +8,10 @@ namespace lyap {
 
 namespace {
 
-// The Runge-Kutta step's result from its four derivatives, the last three as State or as the
-// kernels' pairs of doubles. y_out may be y itself: each component is read just before it is
-// written.
-template <class Stage>
-inline void rk4_sum(const State& y, const State& dydx, const Stage& dy_trial, const Stage& dy_mid,
-                    const Stage& dy_end, long double h_sixth, State& y_out) {
+// The Runge-Kutta step's result from its four derivatives. y_out may be y itself: each
+// component is read just before it is written.
+inline void rk4_sum(const State& y, const State& dydx, const State& dy_trial, const State& dy_mid,
+                    const State& dy_end, long double h_sixth, State& y_out) {
   for (int i = 1; i <= n_dims; ++i) {
     const long double mid = dy_mid[i] + dy_trial[i];
     y_out[i] = y[i] + h_sixth * ((dy_end[i] + dydx[i]) + 2 * mid);
@@ -43,15 +41,16 @@ template <bool split>
 template <bool split>
 void rk4_from(const State& y, const State& dydx, long double h, State& y_out,
               const ModelCoeffs& m) {
-  // The kernels hand each stage's derivative on to the next as pairs of doubles; where one
-  // declines, the step is taken again in the C++ code.
+  // The kernels hand each stage's derivative on to the next as pairs of doubles, and the last
+  // forms the result; where one declines, the step is taken again in the C++ code.
   if constexpr (model_detail::kernel_applies<split>) {
-    SplitState trial, mid, end;
+    SplitState trial, mid;
     const long double h_half = 0.5L * h;
+    const long double h_sixth = h / 6;
     using namespace kernel_detail;
     if (stage_to_pairs_kernel(y, h_half, dydx, m, trial) &&
-        stage_pairs_kernel(y, h_half, trial, m, mid) && stage_pairs_kernel(y, h, mid, m, end)) {
-      rk4_sum(y, dydx, trial, mid, end, h / 6, y_out);
+        stage_pairs_kernel(y, h_half, trial, m, mid) &&
+        stage_sum_kernel(y, h, mid, trial, dydx, h_sixth, m, y_out)) {
       return;
     }
   }
@@ -65,26 +64,20 @@ template <bool split>
 void rk4_pair(const State& ya, const State& dya, long double ha, State& ya_out, const State& yb,
               const State& dyb, long double hb, State& yb_out, const ModelCoeffs& m) {
   if constexpr (model_detail::kernel_applies<split>) {
-    SplitState a_trial, a_mid, a_end, b_trial, b_mid, b_end;
+    SplitState a_trial, a_mid, b_trial, b_mid;
     const long double ha_half = 0.5L * ha;
     const long double hb_half = 0.5L * hb;
+    const long double ha_sixth = ha / 6;
+    const long double hb_sixth = hb / 6;
     using namespace kernel_detail;
     bool a = stage_to_pairs_kernel(ya, ha_half, dya, m, a_trial);
     bool b = stage_to_pairs_kernel(yb, hb_half, dyb, m, b_trial);
     a = a && stage_pairs_kernel(ya, ha_half, a_trial, m, a_mid);
     b = b && stage_pairs_kernel(yb, hb_half, b_trial, m, b_mid);
-    a = a && stage_pairs_kernel(ya, ha, a_mid, m, a_end);
-    b = b && stage_pairs_kernel(yb, hb, b_mid, m, b_end);
-    if (a) {
-      rk4_sum(ya, dya, a_trial, a_mid, a_end, ha / 6, ya_out);
-    } else {
-      rk4_by_stages<split>(ya, dya, ha, ya_out, m);
-    }
-    if (b) {
-      rk4_sum(yb, dyb, b_trial, b_mid, b_end, hb / 6, yb_out);
-    } else {
-      rk4_by_stages<split>(yb, dyb, hb, yb_out, m);
-    }
+    a = a && stage_sum_kernel(ya, ha, a_mid, a_trial, dya, ha_sixth, m, ya_out);
+    b = b && stage_sum_kernel(yb, hb, b_mid, b_trial, dyb, hb_sixth, m, yb_out);
+    if (!a) rk4_by_stages<split>(ya, dya, ha, ya_out, m);
+    if (!b) rk4_by_stages<split>(yb, dyb, hb, yb_out, m);
   } else {
     rk4_by_stages<split>(ya, dya, ha, ya_out, m);
     rk4_by_stages<split>(yb, dyb, hb, yb_out, m);
