@@ -31,7 +31,7 @@ enum : long {
 void add_divergence(State& x, State& f, State& f_x, const ModelCoeffs& m, long double& div_sum,
                     bool whole_f) {
   const ModelAngle angle_x = model_angle(x[3], m);
-  model_derivs(x, angle_x, f_x, m);
+  model_derivs(x, f_x, m);
   div_sum += (f_x[1] - f_x[1]) / eps;
   div_sum += (f_x[2] - f_x[2]) / eps;
 
