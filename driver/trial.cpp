@@ -23,36 +23,24 @@ enum : long {
 // Adds the phase-space divergence at x to div_sum term by term: for each i the central
 // difference of f(i) across x(i), lowered by eps/2 and then raised by eps, so that the upper
 // point is (x - eps/2) + eps as rounded. f1 does not depend on x1, nor f2 on x2, so those two
-// terms difference a value with itself, the one at x (0, or NaN when it is not finite); f3
-// and f4 are evaluated alone, and the points that keep x3 share its sine and cosine. The
+// terms difference a value with itself, the one at x (0, or NaN when it is not finite). The
 // sums are those of full evaluations at every point, bit for bit. Leaves f_x at the derivative
 // at x, and f(4) at the derivative's at the last upper point; with whole_f, the check's radial
 // rate needs all of f there, and the other components are worked out too.
-void add_divergence(State& x, State& f, State& f_x, const ModelCoeffs& m, long double& div_sum,
-                    bool whole_f) {
-  const ModelAngle angle_x = model_angle(x[3], m);
-  model_derivs(x, f_x, m);
+void add_divergence(const State& x, State& f, State& f_x, const ModelCoeffs& m,
+                    long double& div_sum, bool whole_f) {
+  const ModelDifferences d = model_differences(x, eps, m, f_x);
   div_sum += (f_x[1] - f_x[1]) / eps;
   div_sum += (f_x[2] - f_x[2]) / eps;
-
-  const long double saved_x3 = x[3];
-  x[3] = x[3] - eps * 0.5L;
-  const long double f3_lower = model_f3(x, model_angle(x[3], m), m);
-  x[3] = x[3] + eps;
-  div_sum += (model_f3(x, model_angle(x[3], m), m) - f3_lower) / eps;
-  x[3] = saved_x3;
-
-  const long double saved_x4 = x[4];
-  x[4] = x[4] - eps * 0.5L;
-  const long double f4_lower = model_f4(x, angle_x, m);
-  x[4] = x[4] + eps;
+  div_sum += (d.f3_upper - d.f3_lower) / eps;
+  div_sum += (d.f4_upper - d.f4_lower) / eps;
   if (whole_f) {
-    model_derivs(x, angle_x, f, m);
+    State upper = x;
+    upper[4] = (x[4] - eps * 0.5L) + eps;
+    model_derivs(upper, f, m);
   } else {
-    f[4] = model_f4(x, angle_x, m);
+    f[4] = d.f4_upper;
   }
-  div_sum += (f[4] - f4_lower) / eps;
-  x[4] = saved_x4;
 }
 
 // A failure puts its end code where the step count was; the count stays in steps.

@@ -84,14 +84,6 @@ void model_derivs(const State& x, State& f, const Params& p) {
   model_derivs(x, f, extended_coeffs(p));
 }
 
-ModelAngle model_angle(long double x3, const ModelCoeffs& m) {
-  ModelAngle angle;
-  const long double two_p4 =
-      m.split ? factor<true>(m, ModelCoeffs::two_p4) : m.value[ModelCoeffs::two_p4];
-  model_sincos(two_p4 * x3, angle.sin_a, angle.cos_a);
-  return angle;
-}
-
 void model_derivs(const State& x, State& f, const ModelCoeffs& m) {
   if (m.split) {
     evaluate_all<true>(x, m, f);
@@ -100,20 +92,44 @@ void model_derivs(const State& x, State& f, const ModelCoeffs& m) {
   }
 }
 
-void model_derivs(const State& x, const ModelAngle& angle, State& f, const ModelCoeffs& m) {
-  evaluate<all>(x, angle, m, f);
+namespace {
+
+// model_differences in the C++ code: each value as evaluate gives it at its point, the angle's
+// sine and cosine shared by the points that share x3.
+template <bool split>
+ModelDifferences differences(const State& x, long double h, const ModelCoeffs& m, State& f_x) {
+  const long double two_p4 = factor<split>(m, ModelCoeffs::two_p4);
+  ModelDifferences d;
+  State f;
+  long double sin_a, cos_a;
+  const long double x3_lower = x[3] - h * 0.5L;
+  model_sincos(two_p4 * x3_lower, sin_a, cos_a);
+  evaluate<split, with_f3>(x[1], x[2], x[4], sin_a, cos_a, m, f);
+  d.f3_lower = f[3];
+  model_sincos(two_p4 * (x3_lower + h), sin_a, cos_a);
+  evaluate<split, with_f3>(x[1], x[2], x[4], sin_a, cos_a, m, f);
+  d.f3_upper = f[3];
+
+  model_sincos(two_p4 * x[3], sin_a, cos_a);
+  evaluate<split, all>(x[1], x[2], x[4], sin_a, cos_a, m, f_x);
+  const long double x4_lower = x[4] - h * 0.5L;
+  evaluate<split, with_f4>(x[1], x[2], x4_lower, sin_a, cos_a, m, f);
+  d.f4_lower = f[4];
+  evaluate<split, with_f4>(x[1], x[2], x4_lower + h, sin_a, cos_a, m, f);
+  d.f4_upper = f[4];
+  return d;
 }
 
-long double model_f3(const State& x, const ModelAngle& angle, const ModelCoeffs& m) {
-  State f{};
-  evaluate<with_f3>(x, angle, m, f);
-  return f[3];
-}
+}  // namespace
 
-long double model_f4(const State& x, const ModelAngle& angle, const ModelCoeffs& m) {
-  State f{};
-  evaluate<with_f4>(x, angle, m, f);
-  return f[4];
+ModelDifferences model_differences(const State& x, long double h, const ModelCoeffs& m,
+                                   State& f_x) {
+  if (!m.split) return differences<false>(x, h, m, f_x);
+  if constexpr (kernel_applies<true>) {
+    ModelDifferences d;
+    if (kernel_detail::differences_kernel(x, h, m, f_x, d)) return d;
+  }
+  return differences<true>(x, h, m, f_x);
 }
 
 }  // namespace lyap

@@ -64,21 +64,6 @@ template <bool split, unsigned components>
   }
 }
 
-template <bool split, unsigned components>
-[[gnu::always_inline]] inline void evaluate(const State& x, long double sin_a, long double cos_a,
-                                            const ModelCoeffs& m, State& f) {
-  evaluate<split, components>(x[1], x[2], x[4], sin_a, cos_a, m, f);
-}
-
-template <unsigned components>
-void evaluate(const State& x, const ModelAngle& angle, const ModelCoeffs& m, State& f) {
-  if (m.split) {
-    evaluate<true, components>(x, angle.sin_a, angle.cos_a, m, f);
-  } else {
-    evaluate<false, components>(x, angle.sin_a, angle.cos_a, m, f);
-  }
-}
-
 // The whole derivative in one piece, the angle included, so that the sine and cosine stay on
 // the FPU stack.
 template <bool split>

@@ -164,17 +164,13 @@ struct ModelCoeffs {
 ModelCoeffs model_coeffs(const Params& p);
 void model_derivs(const State& x, State& f, const ModelCoeffs& m);
 
-// The sine and cosine of the model's angle 2 p4 x3. States that share x3 share them, and the
-// model given them computes the rest bit for bit as model_derivs does.
-struct ModelAngle {
-  long double sin_a = 0, cos_a = 0;
+// What the trial's divergence estimate differences around x: f3 with x3 lowered by h/2, and
+// with that raised by h; f4 likewise in x4. Each value has the bits model_derivs gives at its
+// point; f_x gets the derivative at x itself.
+struct ModelDifferences {
+  long double f3_lower, f3_upper, f4_lower, f4_upper;
 };
-ModelAngle model_angle(long double x3, const ModelCoeffs& m);
-void model_derivs(const State& x, const ModelAngle& angle, State& f, const ModelCoeffs& m);
-// Single components, the same bits as those of model_derivs: the trial's divergence estimate
-// differences f3 across x3 and f4 across x4 and needs nothing else there.
-long double model_f3(const State& x, const ModelAngle& angle, const ModelCoeffs& m);
-long double model_f4(const State& x, const ModelAngle& angle, const ModelCoeffs& m);
+ModelDifferences model_differences(const State& x, long double h, const ModelCoeffs& m, State& f_x);
 
 // ---- The integrator ---------------------------------------------------------------------
 

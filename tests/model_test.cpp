@@ -1,4 +1,5 @@
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <random>
 
@@ -162,23 +163,33 @@ TEST(ModelDerivs, WorkedOutParametersGiveTheBitsOfTheEquationsAsWritten) {
                                 {0, 1.000136L, 0.5L, -0.0L, 0.58L, 0.47L},
                                 {0, 1.000136L, 0.5L, 2.55L, 0.58L, 1e-2000L}};
 
-  // Every way the program evaluates the model: from p, from the worked-out factors, with
-  // the angle's sine and cosine given, and the single components f3 and f4.
+  // Every way the program evaluates the model: from p, from the worked-out factors, and the
+  // divergence estimate's values around x, each at its point.
   auto expect_same = [](const State& x, const Params& p) {
-    State expected{}, via_params{}, via_coeffs{}, via_angle{};
+    State expected{}, via_params{}, via_coeffs{}, via_differences{};
     as_written::model_derivs(x, expected, p);
     lyap::model_derivs(x, via_params, p);
     const lyap::ModelCoeffs m = lyap::model_coeffs(p);
     lyap::model_derivs(x, via_coeffs, m);
-    const lyap::ModelAngle angle = lyap::model_angle(x[3], m);
-    lyap::model_derivs(x, angle, via_angle, m);
-    State components = expected;
-    components[3] = lyap::model_f3(x, angle, m);
-    components[4] = lyap::model_f4(x, angle, m);
+    const long double h = 1e-8L;
+    const lyap::ModelDifferences d = lyap::model_differences(x, h, m, via_differences);
+    State lower = x, upper = x, at_lower{}, at_upper{};
+    lower[3] = x[3] - h * 0.5L;
+    upper[3] = lower[3] + h;
+    as_written::model_derivs(lower, at_lower, p);
+    as_written::model_derivs(upper, at_upper, p);
+    bool same_around = std::memcmp(&d.f3_lower, &at_lower[3], 10) == 0 &&
+                       std::memcmp(&d.f3_upper, &at_upper[3], 10) == 0;
+    lower = upper = x;
+    lower[4] = x[4] - h * 0.5L;
+    upper[4] = lower[4] + h;
+    as_written::model_derivs(lower, at_lower, p);
+    as_written::model_derivs(upper, at_upper, p);
+    same_around = same_around && std::memcmp(&d.f4_lower, &at_lower[4], 10) == 0 &&
+                  std::memcmp(&d.f4_upper, &at_upper[4], 10) == 0;
     return as_written::same_bits(via_params, expected) &&
            as_written::same_bits(via_coeffs, expected) &&
-           as_written::same_bits(via_angle, expected) &&
-           as_written::same_bits(components, expected);
+           as_written::same_bits(via_differences, expected) && same_around;
   };
   for (int i = 0; i < 200000; ++i) {
     // The model's own p1, and the family's: no shortcut may hold for 1.000136 alone.

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 #include <random>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -229,6 +230,46 @@ TEST(StageKernel, MatchesTheModelBitForBitOrDeclines) {
   }
   EXPECT_GT(applied, 650'000);
   EXPECT_GT(declined, 1'000'000);
+}
+
+// model_differences against the C++ code at each of its points, all ten bytes, on points drawn
+// as above; where its kernel applies (every angle and x4 involved in range) and where it does
+// not. h is the trial's difference step.
+TEST(StageKernel, DifferencesMatchTheModelAtEachPoint) {
+  using lyap::model_detail::evaluate_all;
+  Draw draw;
+  const long double h = 1e-8L;
+  long in_range = 0;
+  for (int n = 0; n < 300'000; ++n) {
+    const lyap::ModelCoeffs m = lyap::model_coeffs(draw.params());
+    State x{}, k{};
+    long double hk = 0;
+    stage_for(draw, m, x, k, hk);
+    State f_x{};
+    const lyap::ModelDifferences d = lyap::model_differences(x, h, m, f_x);
+
+    State expected{}, at = x, f{};
+    if (m.split) evaluate_all<true, false>(x, m, expected);
+    if (!m.split) evaluate_all<false, false>(x, m, expected);
+    ASSERT_TRUE(same_derivative(f_x, expected)) << "case " << n;
+    bool applies = kernel_should_apply(x[3], x[4], m);
+    // The lower and upper points in x3, then in x4, each with the value taken there.
+    const long double x3_lower = x[3] - h * 0.5L, x4_lower = x[4] - h * 0.5L;
+    const std::array<std::pair<int, long double>, 4> points = {
+        {{3, x3_lower}, {3, x3_lower + h}, {4, x4_lower}, {4, x4_lower + h}}};
+    const long double values[] = {d.f3_lower, d.f3_upper, d.f4_lower, d.f4_upper};
+    for (int j = 0; j < 4; ++j) {
+      at = x;
+      const int i = points[j].first;
+      at[i] = points[j].second;
+      if (m.split) evaluate_all<true, false>(at, m, f);
+      if (!m.split) evaluate_all<false, false>(at, m, f);
+      ASSERT_EQ(std::memcmp(&values[j], &f[i], 10), 0) << "case " << n << ", value " << j;
+      applies = applies && kernel_should_apply(at[3], at[4], m);
+    }
+    in_range += applies && m.split;
+  }
+  EXPECT_GT(in_range, 60'000);
 }
 
 // Long orbits through the integrator, which takes the kernels wherever they apply, against the
