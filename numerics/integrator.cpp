@@ -202,17 +202,16 @@ void take_substeps(const State& y, const State& dy_start, long double h, const M
   }
 }
 
-// The interval's result from the finest steps and the full one. The steps have read the
-// trajectory's y and starting derivative already, so y_out may be that y and dydx that
-// derivative.
-void finish_interval(const Interval& in, State& dydx, State& y_out, Rng& rng) {
+// The interval's result from the finest steps and the full one, and the last derivative into
+// dydx unless it is null. The steps have read the trajectory's y and starting derivative
+// already, so y_out may be that y and dydx that derivative.
+void finish_interval(const Interval& in, State* dydx, State& y_out, Rng& rng) {
+  if (dydx != nullptr) copy_state(in.dy_fine, *dydx);
   if (in.sub.count == 100) {
     copy_state(in.y_full, y_out);
     y_out[1] = failure_mark;
-    copy_state(in.dy_fine, dydx);
     return;
   }
-  copy_state(in.dy_fine, dydx);
   const State& y_full = in.y_full;
   const State& y_fine = in.y_fine;
 
@@ -233,7 +232,7 @@ void advance_from(const State& y, const State& dy_start, State& dydx, long doubl
   Interval in;
   take_halves<split>(y, dy_start, h, m, in);
   if (needs_substeps(in.sub)) take_substeps<split>(y, dy_start, h, m, in);
-  finish_interval(in, dydx, y_out, rng);
+  finish_interval(in, &dydx, y_out, rng);
 }
 
 template <bool split>
@@ -264,11 +263,10 @@ void advance_pair(const State& ya, const State& dya_start, State& ya_out, const 
     if (needs_substeps(a.sub)) take_substeps<split>(ya, dya_start, h, m, a);
     if (needs_substeps(b.sub)) take_substeps<split>(yb, dyb_start, h, m, b);
   }
-  // As advance_from for a and then advance for b: a's derivative goes to dydx first, and b's
-  // replaces it; the nudges draw from rng in that order.
-  State dydx_a;
-  finish_interval(a, dydx_a, ya_out, rng);
-  finish_interval(b, dydx, yb_out, rng);
+  // As advance_from for a and then advance for b: b's derivative is the one left in dydx,
+  // and the nudges draw from rng in that order.
+  finish_interval(a, nullptr, ya_out, rng);
+  finish_interval(b, &dydx, yb_out, rng);
 }
 
 }  // namespace
