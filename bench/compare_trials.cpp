@@ -1,12 +1,13 @@
 // Two builds of the trial in one process, timed in turn: the same undecided trial as
-// BM_trial_full, run by each side alternately, so that a shared machine's drift falls on both
-// alike. scripts/compare-trials compiles this file once per side, with the side's sources and
-// its namespace renamed (-Dlyap=...), and once more for main. Both sides must end the trial
-// the same way, or it says so.
+// BM_trial_full (or with "drifting", BM_trial_drifting's), run by each side alternately, so that a
+// shared machine's drift falls on both alike. scripts/compare-trials compiles this file once per
+// side, with the side's sources and its namespace renamed (-Dlyap=...), and once more for main.
+// Both sides must end the trial the same way, or it says so.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <string>
 #include <vector>
 
 #ifdef COMPARE_SIDE
@@ -15,11 +16,11 @@
 #include "driver/search.hpp"
 
 // Thread CPU seconds of one trial, and the step and sample counts it ended with.
-double COMPARE_SIDE(long& step, long& samples) {
+double COMPARE_SIDE(bool drifting, long& step, long& samples) {
   auto s = std::make_unique<lyap::RunState>();
   s->eps_sq = lyap::eps * lyap::eps;
   s->p = {0, 1.000136L, 0.5L, 2.55L, 0.58L, 0.47L};
-  s->x_start = {0, 2, -1.1L, 0.1L, 1.1L};
+  s->x_start = drifting ? lyap::State{0, 1.5L, 0.3L, 0, 3} : lyap::State{0, 2, -1.1L, 0.1L, 1.1L};
   s->x = s->x_start;
   for (int j = 1; j <= lyap::n_dims; ++j) s->x_near[j] = s->x[j] + 5e-9L;
   lyap::Rng rng = lyap::make_rng(1.5L);
@@ -34,8 +35,8 @@ double COMPARE_SIDE(long& step, long& samples) {
 
 #else
 
-double trial_base(long& step, long& samples);
-double trial_change(long& step, long& samples);
+double trial_base(bool drifting, long& step, long& samples);
+double trial_change(bool drifting, long& step, long& samples);
 
 namespace {
 
@@ -48,11 +49,18 @@ double median(std::vector<double> v) {
 
 int main(int argc, char** argv) {
   const int rounds = argc > 1 ? std::atoi(argv[1]) : 16;
+  const bool drifting = argc > 2 && std::string(argv[2]) == "drifting";
+  const int repeats = drifting ? 8 : 1;  // a drifting trial ends at step 11133
   std::vector<double> base, change, ratio;
   for (int i = 0; i < rounds; ++i) {
     long base_step, base_samples, change_step, change_samples;
-    base.push_back(trial_base(base_step, base_samples));
-    change.push_back(trial_change(change_step, change_samples));
+    double base_time = 0, change_time = 0;
+    for (int j = 0; j < repeats; ++j) {
+      base_time += trial_base(drifting, base_step, base_samples);
+      change_time += trial_change(drifting, change_step, change_samples);
+    }
+    base.push_back(base_time);
+    change.push_back(change_time);
     ratio.push_back(change.back() / base.back());
     if (base_step != change_step || base_samples != change_samples) {
       std::printf("the two trials ended differently: step %ld and %ld, samples %ld and %ld\n",
@@ -60,8 +68,9 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
-  std::printf("%d rounds: base %.1f ms, change %.1f ms (medians); change / base %.3f (median)\n",
-              rounds, 1e3 * median(base), 1e3 * median(change), median(ratio));
+  std::printf(
+      "%d rounds of %d: base %.1f ms, change %.1f ms (medians); change / base %.3f (median)\n",
+      rounds, repeats, 1e3 * median(base), 1e3 * median(change), median(ratio));
   return 0;
 }
 
