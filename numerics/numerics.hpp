@@ -166,7 +166,7 @@ void model_derivs(const State& x, State& f, const ModelCoeffs& m);
 
 // What the trial's divergence estimate differences around x: f3 with x3 lowered by h/2, and
 // with that raised by h; f4 likewise in x4. Each value has the bits model_derivs gives at its
-// point; f_x gets the derivative at x itself.
+// point; f_x, an array apart from x, gets the derivative at x itself.
 struct ModelDifferences {
   long double f3_lower, f3_upper, f4_lower, f4_upper;
 };

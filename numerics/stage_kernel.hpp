@@ -2,12 +2,13 @@
 //
 // The model's derivative as straight-line x87 code, for the case nearly every call is in:
 // factors split into pairs of doubles, x4 >= 0 (or NaN), and an angle 2 p4 x3 between
-// tiny_angle and small_angle in size. Each kernel returns false where it does not apply, having
-// written nothing, or, rarely, where a value it sets aside or writes as a pair does not split
-// into two doubles, having perhaps written some of f (stage_sum, whose f may be its y, only before
-// writing any of it); model_detail::evaluate and rk4_sum are the statement of what they compute
-// and the fallback. The same operations on the same operands in the same grouping give the same
-// bits.
+// tiny_angle and small_angle in size. Each kernel returns false where it does not apply, or,
+// rarely, where a value it sets aside or writes as a pair does not split into two doubles. The
+// stage and point kernels check their range before writing anything; otherwise a kernel that
+// declines may have written some of its outputs, except stage_sum, whose f may be its y, which
+// declines only before writing any of it. model_detail::evaluate and rk4_sum are the statement
+// of what they compute and the fallback. The same operations on the same operands in the same
+// grouping give the same bits.
 #pragma once
 
 #include <cstddef>
