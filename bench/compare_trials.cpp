@@ -11,18 +11,13 @@
 #include <vector>
 
 #ifdef COMPARE_SIDE
-#include <memory>
-
-#include "driver/search.hpp"
+// Beside this file, not from the side's tree: the same trials on both sides.
+#include "trial_cases.hpp"
 
 // Thread CPU seconds of one trial, and the step and sample counts it ended with.
 double COMPARE_SIDE(bool drifting, long& step, long& samples) {
-  auto s = std::make_unique<lyap::RunState>();
-  s->eps_sq = lyap::eps * lyap::eps;
-  s->p = {0, 1.000136L, 0.5L, 2.55L, 0.58L, 0.47L};
-  s->x_start = drifting ? lyap::State{0, 1.5L, 0.3L, 0, 3} : lyap::State{0, 2, -1.1L, 0.1L, 1.1L};
-  s->x = s->x_start;
-  for (int j = 1; j <= lyap::n_dims; ++j) s->x_near[j] = s->x[j] + 5e-9L;
+  using namespace lyap::trial_cases;
+  const auto s = trial_from(drifting ? drifting_start : undecided_start);
   lyap::Rng rng = lyap::make_rng(1.5L);
   timespec start, end;
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &start);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "bench/plain_trial.hpp"
+#include "bench/trial_cases.hpp"
 #include "driver/search.hpp"
 #include "report/digit_sum.hpp"
 
@@ -15,25 +16,10 @@ namespace {
 
 using lyap::RunState;
 
-// A bounded trajectory whose exponent never settles: the trial runs to code 5.
-const lyap::Params undecided_p = {0, 1.000136L, 0.5L, 2.55L, 0.58L, 0.47L};
-const lyap::State undecided_start = {0, 2, -1.1L, 0.1L, 1.1L};
-
-// On this orbit x3 drifts, and the angle 2 p4 x3 passes 100 radians before the trial ends
-// with code 6 at step 11133: the sine and cosine need their argument reduction here, where
-// the undecided orbit above keeps the angle below 0.26.
-const lyap::State drifting_start = {0, 1.5L, 0.3L, 0, 3};
-
-// The trial state as the candidate draw leaves it.
-std::unique_ptr<RunState> trial_from(const lyap::State& start) {
-  auto s = std::make_unique<RunState>();
-  s->eps_sq = lyap::eps * lyap::eps;
-  s->p = undecided_p;
-  s->x_start = start;
-  s->x = start;
-  for (int j = 1; j <= lyap::n_dims; ++j) s->x_near[j] = s->x[j] + 5e-9L;
-  return s;
-}
+using lyap::trial_cases::drifting_start;
+using lyap::trial_cases::trial_from;
+using lyap::trial_cases::undecided_p;
+using lyap::trial_cases::undecided_start;
 
 // Items are steps. The end code and the steps of the last run are reported, so that the
 // program's trial and the yardstick can be seen to agree.
