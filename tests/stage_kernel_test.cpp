@@ -248,9 +248,16 @@ TEST(StageKernel, DifferencesMatchTheModelAtEachPoint) {
     State f_x{};
     const lyap::ModelDifferences d = lyap::model_differences(x, h, m, f_x);
 
+    // The C++ code, without the kernels.
+    auto derivs_at = [&m](const State& at, State& f) {
+      if (m.split) {
+        evaluate_all<true, false>(at, m, f);
+      } else {
+        evaluate_all<false, false>(at, m, f);
+      }
+    };
     State expected{}, at = x, f{};
-    if (m.split) evaluate_all<true, false>(x, m, expected);
-    if (!m.split) evaluate_all<false, false>(x, m, expected);
+    derivs_at(x, expected);
     ASSERT_TRUE(same_derivative(f_x, expected)) << "case " << n;
     bool applies = kernel_should_apply(x[3], x[4], m);
     // The lower and upper points in x3, then in x4, each with the value taken there.
@@ -262,8 +269,7 @@ TEST(StageKernel, DifferencesMatchTheModelAtEachPoint) {
       at = x;
       const int i = points[j].first;
       at[i] = points[j].second;
-      if (m.split) evaluate_all<true, false>(at, m, f);
-      if (!m.split) evaluate_all<false, false>(at, m, f);
+      derivs_at(at, f);
       ASSERT_EQ(std::memcmp(&values[j], &f[i], 10), 0) << "case " << n << ", value " << j;
       applies = applies && kernel_should_apply(at[3], at[4], m);
     }
